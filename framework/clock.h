@@ -1,0 +1,25 @@
+// The clock seam: every read and every setting of the PC clock goes through the
+// bound IClock. The program binds the platform clock; tests bind a fake that
+// answers with chosen times and records what would have been set.
+#pragma once
+
+#include "framework/win_types.h"
+
+class IClock {
+  public:
+    virtual ~IClock() = default;
+    // The PC clock in UTC, as 100-nanosecond intervals since 1601-01-01.
+    virtual void GetSystemTimeAsFileTime(FILETIME* now) = 0;
+    // The PC clock in the Windows time zone.
+    virtual void GetLocalTime(SYSTEMTIME* now) = 0;
+    // Set the PC clock; FALSE when refused.
+    virtual BOOL SetSystemTime(const SYSTEMTIME* utc) = 0;
+    virtual BOOL SetLocalTime(const SYSTEMTIME* local) = 0;
+};
+
+// The clock in force: the bound one, or the platform clock when none is bound.
+IClock& PcClock();
+
+// Binds a clock (nullptr restores the platform clock) and returns the previous binding.
+// Bind before any query starts; the binding is read from the worker thread.
+IClock* BindPcClock(IClock* clock);

@@ -1,0 +1,15 @@
+// Broken-down times from the C runtime with a 64-bit time on every platform, so
+// that times after 2038 convert correctly. Local time follows the runtime's TZ
+// (fixed at UTC+9 by start-up).
+#pragma once
+
+#include <ctime>
+
+#include "framework/cstring.h"
+
+// False (and a zeroed result) when the runtime cannot convert the time.
+bool UtcTm(long long seconds, std::tm* out);
+bool LocalTm(long long seconds, std::tm* out);
+
+// strftime into a CString; empty when the result would not fit 255 bytes.
+CString FormatTm(const char* format, const std::tm& when);

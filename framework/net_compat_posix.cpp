@@ -1,0 +1,175 @@
+// BSD sockets behind the Winsock-shaped interface of net_compat.h.
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "framework/net_compat.h"
+
+namespace net {
+namespace {
+
+thread_local int lastError = 0;
+
+int WinsockCode(int error) {
+    switch (error) {
+        case 0: return 0;
+        case EINTR: return WSAEINTR;
+        case EBADF: return WSAEBADF;
+        case EACCES: return WSAEACCES;
+        case EPERM: return WSAEACCES;
+        case EFAULT: return WSAEFAULT;
+        case EINVAL: return WSAEINVAL;
+        case EMFILE: return WSAEMFILE;
+        case ENFILE: return WSAEMFILE;
+        case EWOULDBLOCK: return WSAEWOULDBLOCK;
+        case EINPROGRESS: return WSAEINPROGRESS;
+        case EALREADY: return WSAEALREADY;
+        case ENOTSOCK: return WSAENOTSOCK;
+        case EDESTADDRREQ: return WSAEDESTADDRREQ;
+        case EMSGSIZE: return WSAEMSGSIZE;
+        case EPROTOTYPE: return WSAEPROTOTYPE;
+        case ENOPROTOOPT: return WSAENOPROTOOPT;
+        case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+        case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+        case EOPNOTSUPP: return WSAEOPNOTSUPP;
+        case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+        case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+        case EADDRINUSE: return WSAEADDRINUSE;
+        case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+        case ENETDOWN: return WSAENETDOWN;
+        case ENETUNREACH: return WSAENETUNREACH;
+        case ENETRESET: return WSAENETRESET;
+        case ECONNABORTED: return WSAECONNABORTED;
+        case ECONNRESET: return WSAECONNRESET;
+        case ENOBUFS: return WSAENOBUFS;
+        case ENOMEM: return WSAENOBUFS;
+        case EISCONN: return WSAEISCONN;
+        case ENOTCONN: return WSAENOTCONN;
+        case ESHUTDOWN: return WSAESHUTDOWN;
+        case EPIPE: return WSAESHUTDOWN;
+        case ETOOMANYREFS: return WSAETOOMANYREFS;
+        case ETIMEDOUT: return WSAETIMEDOUT;
+        case ECONNREFUSED: return WSAECONNREFUSED;
+        case ELOOP: return WSAELOOP;
+        case ENAMETOOLONG: return WSAENAMETOOLONG;
+        case EHOSTDOWN: return WSAEHOSTDOWN;
+        case EHOSTUNREACH: return WSAEHOSTUNREACH;
+        default: return WSAEINVAL;
+    }
+}
+
+// Records the outcome of a call: Winsock clears the error on success.
+int Result(int value) {
+    lastError = value == -1 ? WinsockCode(errno) : 0;
+    return value;
+}
+
+int Fail(int winsockCode) {
+    lastError = winsockCode;
+    return SOCKET_ERROR;
+}
+
+int ResolverCode(int error) {
+    switch (error) {
+        case EAI_NONAME: return WSAHOST_NOT_FOUND;
+        case EAI_AGAIN: return WSATRY_AGAIN;
+        case EAI_FAIL: return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+        case EAI_NODATA: return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+        case EAI_ADDRFAMILY: return WSANO_DATA;
+#endif
+        case EAI_MEMORY: return WSAENOBUFS;
+        case EAI_SYSTEM: return WinsockCode(errno);
+        default: return WSANO_RECOVERY;
+    }
+}
+
+}  // namespace
+
+int LastError() { return lastError; }
+
+unsigned long InetAddr(const char* text) { return inet_addr(text); }
+
+bool ResolveHost(const char* name, in_addr* address) {
+    // getaddrinfo instead of gethostbyname: the same answer without a shared static result.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    int error = getaddrinfo(name, nullptr, &hints, &found);
+    if (error != 0 || !found) {
+        lastError = error != 0 ? ResolverCode(error) : WSAHOST_NOT_FOUND;
+        return false;
+    }
+    *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    lastError = 0;
+    return true;
+}
+
+SOCKET OpenSocket(int type) {
+    int fd = Result(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    if (fd == 0) {
+        // Descriptor 0 (standard input was closed) would read as "no socket" to the
+        // exchange; Winsock never hands out 0. Move it up.
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        int error = errno;
+        close(fd);
+        if (moved == -1) return Fail(WinsockCode(error));
+        fd = moved;
+    }
+    return fd;
+}
+
+int CloseSocket(SOCKET s) { return Result(close(s)); }
+
+int Connect(SOCKET s, const sockaddr_in& address) {
+    int result;
+    do {
+        result = connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result == -1 && errno == EINTR);
+    return Result(result);
+}
+
+int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
+    ssize_t sent = sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return Result(static_cast<int>(sent));
+}
+
+int WaitReadable(SOCKET s, int seconds, bool* readable) {
+    *readable = false;
+    // poll rather than select: a descriptor above FD_SETSIZE must not overflow a set.
+    if (seconds < 0) return Fail(WSAEINVAL);  // as Winsock's select with a negative timeout
+    int milliseconds = seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
+    pollfd watch{s, POLLIN, 0};
+    int count = Result(poll(&watch, 1, milliseconds));
+    if (count > 0) {
+        if (watch.revents & POLLNVAL) return Fail(WSAENOTSOCK);
+        // An error or hang-up also makes the socket readable: the receive reports it.
+        *readable = (watch.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+    }
+    return count;
+}
+
+int RecvFrom(SOCKET s, void* buffer, int length) {
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
+    // MSG_TRUNC makes the kernel report the datagram's real length.
+    ssize_t got = recvfrom(s, buffer, static_cast<size_t>(length), MSG_TRUNC,
+                           reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (got > length) return Fail(WSAEMSGSIZE);
+    return Result(static_cast<int>(got));
+}
+
+int Recv(SOCKET s, void* buffer, int length) {
+    return Result(static_cast<int>(recv(s, buffer, static_cast<size_t>(length), 0)));
+}
+
+}  // namespace net
