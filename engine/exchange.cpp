@@ -1,0 +1,119 @@
+#include "engine/exchange.h"
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "logging/event_log.h"
+
+const char kStageHostNotFound[] = "HostNotFound";  // string table entry 112
+const char kStageSocket[] = "Socket";
+const char kStageConnect[] = "Connect";
+const char kStageSend[] = "Send";
+const char kStageSendPacket[] = "SendPacket";
+const char kStageSelect[] = "Select";
+const char kStageTimeOut[] = "TimeOut";
+const char kStageRecv[] = "Recv";
+const char kStageRecvPacket[] = "RecvPacket";
+const char kStageIncorrectPacket[] = "SNTP:IncorrectPacket";
+
+namespace {
+
+struct ProtocolInfo {
+    unsigned short port;
+    int socketType;
+};
+
+const ProtocolInfo kProtocols[] = {
+    {123, SOCK_DGRAM},  // SNTP
+    {37, SOCK_STREAM},  // TIME
+    {13, SOCK_STREAM},  // DAYTIME
+};
+
+int Fail(QueryRequest* request, const char* stage, int errorCode) {
+    *request->statusText = stage;
+    *request->errorCode = errorCode;
+    CloseRequestSocket(request);
+    return 0;
+}
+
+}  // namespace
+
+void CloseRequestSocket(QueryRequest* request) {
+    if (request->socket != 0) {
+        net::CloseSocket(request->socket);
+        request->socket = 0;
+    }
+}
+
+int ExchangeWithServer(QueryRequest* request) {
+    if (request->protocol < kProtocolSntp || request->protocol > kProtocolDaytime) {
+        return Fail(request, kStageSocket, WSAEPROTONOSUPPORT);
+    }
+    const ProtocolInfo& protocol = kProtocols[request->protocol];
+    const bool sntp = request->protocol == kProtocolSntp;
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(protocol.port);
+    unsigned long dotted = net::InetAddr(request->server);
+    if (dotted != INADDR_NONE) {
+        address.sin_addr.s_addr = static_cast<decltype(address.sin_addr.s_addr)>(dotted);
+    } else if (!net::ResolveHost(request->server, &address.sin_addr)) {
+        return Fail(request, kStageHostNotFound, net::LastError());
+    }
+
+    SOCKET s = net::OpenSocket(protocol.socketType);
+    if (s == INVALID_SOCKET) return Fail(request, kStageSocket, net::LastError());
+    request->socket = s;
+
+    if (!sntp && net::Connect(s, address) == SOCKET_ERROR) {
+        return Fail(request, kStageConnect, net::LastError());
+    }
+
+    unsigned char sntpRequest[kSntpPacketSize];
+    if (sntp) {
+        BuildSntpRequest(sntpRequest);
+        int sent = net::SendTo(s, sntpRequest, kSntpPacketSize, address);
+        if (sent == SOCKET_ERROR) return Fail(request, kStageSend, net::LastError());
+        if (sent != kSntpPacketSize) return Fail(request, kStageSendPacket, net::LastError());
+    }
+
+    bool readable = false;
+    int ready = net::WaitReadable(s, request->timeout, &readable);
+    if (ready == SOCKET_ERROR) return Fail(request, kStageSelect, net::LastError());
+    if (ready == 0) return Fail(request, kStageTimeOut, net::LastError());
+    if (!readable) return Fail(request, kStageSelect, net::LastError());
+
+    if (sntp) {
+        int got = net::RecvFrom(s, request->buffer, request->bufferSize);
+        if (got == SOCKET_ERROR) return Fail(request, kStageRecv, net::LastError());
+        if (got != kSntpPacketSize) return Fail(request, kStageRecvPacket, net::LastError());
+    } else {
+        // One receive only: whatever did not arrive keeps the caller's bytes.
+        if (net::Recv(s, request->buffer, request->bufferSize) == SOCKET_ERROR) {
+            return Fail(request, kStageRecv, net::LastError());
+        }
+    }
+
+    // The client's receive time comes first, before anything else takes time.
+    if (request->receiveTime) ReadPcClock(request->receiveTime);
+    CloseRequestSocket(request);
+
+    if (sntp) {
+        unsigned char* reply = request->buffer;
+        // The server's reply must echo our transmit time; anything else is stale or foreign.
+        if (std::memcmp(reply + kOriginateOffset, sntpRequest + kTransmitOffset, 8) != 0) {
+            *request->statusText = kStageIncorrectPacket;
+            *request->errorCode = 0;
+            return 0;
+        }
+        for (int field : {kReferenceOffset, kOriginateOffset, kReceiveOffset, kTransmitOffset}) {
+            WriteReplyTimeStamp(reply + field, NtpToTimeStamp(reply + field));
+        }
+        if ((traceFlags & kTracePackets) && request->receiveTime) {
+            WriteSntpLog(CString(request->server), reply, request->receiveTime);
+        }
+    }
+    *request->statusText = "OK";
+    return 1;
+}

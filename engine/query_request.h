@@ -1,0 +1,29 @@
+// The record of one query, shared by the query runner, the query dialog and the
+// worker that performs the network exchange.
+#pragma once
+
+#include "engine/sntp.h"
+#include "framework/cstring.h"
+#include "framework/net_compat.h"
+#include "framework/win_types.h"
+
+enum Protocol { kProtocolSntp = 0, kProtocolTime = 1, kProtocolDaytime = 2 };
+
+// Receive lengths of the three protocols.
+constexpr int kTimeReplySize = 4;
+constexpr int kDaytimeReplySize = 512;
+
+struct QueryRequest {
+    HWND window = nullptr;             // the query dialog; the worker posts completion here
+    SOCKET socket = 0;                 // the exchange's socket; 0 while none is open
+    int protocol = kProtocolSntp;      // Protocol
+    const char* server = nullptr;      // host name or dotted IPv4 address; not owned
+    int timeout = 0;                   // reply wait in seconds
+    int beep = 0;                      // beep when the query fails
+    unsigned char* buffer = nullptr;   // the caller's receive buffer; not owned
+    int bufferSize = 0;                // receive length: 48, 4 or 512
+    TimeStamp* receiveTime = nullptr;  // PC clock when the reply arrived; SNTP only
+    CString* statusText = nullptr;     // "OK" or the failing stage's word
+    int* errorCode = nullptr;          // socket error code of the failing stage, or 0
+    int result = 0;                    // 1 when the exchange succeeded
+};

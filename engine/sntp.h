@@ -1,0 +1,57 @@
+// The SNTP side of the engine: the 48-byte packet as the client fills and reads it,
+// conversions between the PC clock, TimeStamp and NTP timestamps, the tests a reply
+// must pass and the clock offset.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/cstring.h"
+#include "framework/win_types.h"
+
+// Seconds since 1970-01-01 00:00:00 UTC (all arithmetic modulo 2^32) and microseconds
+// within that second.
+struct TimeStamp {
+    std::uint32_t seconds;
+    std::uint32_t microseconds;
+};
+
+constexpr int kSntpPacketSize = 48;
+
+// Offsets of the reply's timestamps. After the exchange has accepted a reply each of
+// these 8-byte fields holds a TimeStamp in host byte order (see ReadReplyTimeStamp).
+constexpr int kReferenceOffset = 16;
+constexpr int kOriginateOffset = 24;
+constexpr int kReceiveOffset = 32;
+constexpr int kTransmitOffset = 40;
+
+// 1900-01-01 to 1970-01-01 in seconds.
+constexpr std::uint32_t kNtpTo1970 = 2208988800u;
+
+// The PC clock now, in UTC.
+void ReadPcClock(TimeStamp* now);
+
+// Fills a client request, its Transmit Timestamp taken from the PC clock now.
+void BuildSntpRequest(unsigned char request[kSntpPacketSize]);
+
+// Converts an NTP timestamp (8 bytes, network byte order).
+TimeStamp NtpToTimeStamp(const unsigned char* field);
+
+// A TimeStamp stored in, or read from, a converted reply field.
+void WriteReplyTimeStamp(unsigned char* field, const TimeStamp& value);
+TimeStamp ReadReplyTimeStamp(const unsigned char* field);
+
+// seconds + microseconds x 0.000001.
+double RealSeconds(const TimeStamp& value);
+
+// Tests a converted reply against the client's receive time t4. 1 with the clock
+// offset (positive when the server is ahead) stored in *offset; 0 with the status
+// text (and, for the reference test, the error text) set.
+int ValidateSntpReply(const unsigned char* reply, const TimeStamp& t4, double* offset,
+                      CString& statusText, CString& errorText, int referenceCheck,
+                      int referenceHours);
+
+// The seconds as a UTC SYSTEMTIME with the milliseconds of the microseconds.
+SYSTEMTIME TimeStampToSystemTime(const TimeStamp& value);
+
+// Local time with microseconds, for the event log: Sun Jan 06 2002 12:34:56.000123.
+CString FormatLogTime(const TimeStamp& value);
