@@ -1,0 +1,182 @@
+#include "tests/support/fake_time_server.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#ifdef _WIN32
+typedef int socklen_t;
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The server keeps serving for at most this long, whatever the test does.
+constexpr int kLifetimeMs = 60000;
+constexpr int kPollMs = 20;
+
+void CloseRaw(SOCKET s) {
+#ifdef _WIN32
+    closesocket(s);
+#else
+    close(s);
+#endif
+}
+
+bool Readable(SOCKET s, int milliseconds) {
+#ifdef _WIN32
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit{0, milliseconds * 1000};
+    return select(0, &set, nullptr, nullptr, &limit) > 0;
+#else
+    pollfd watch{s, POLLIN, 0};
+    return poll(&watch, 1, milliseconds) > 0;
+#endif
+}
+
+int SendAll(SOCKET s, const char* data, int length) { return send(s, data, length, 0); }
+
+void SleepMilliseconds(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void PutNtp(unsigned char* at, double unixSeconds) {
+    double whole = std::floor(unixSeconds);
+    auto seconds = static_cast<std::uint32_t>(static_cast<long long>(whole) + 2208988800LL);
+    auto fraction = static_cast<std::uint32_t>((unixSeconds - whole) * 4294967296.0);
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<unsigned char>(seconds >> (24 - 8 * i));
+        at[4 + i] = static_cast<unsigned char>(fraction >> (24 - 8 * i));
+    }
+}
+
+}  // namespace
+
+double RealTimeNow() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+FakeTimeServer::FakeTimeServer(const char* address) : m_address(address) {}
+
+FakeTimeServer::~FakeTimeServer() { Stop(); }
+
+bool FakeTimeServer::Listen(int type, unsigned short port) {
+    m_socket = socket(AF_INET, type, 0);
+    if (m_socket == INVALID_SOCKET) {
+        m_error = "socket failed";
+        return false;
+    }
+    int on = 1;
+    setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = inet_addr(m_address.c_str());
+    if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && listen(m_socket, 8) != 0)) {
+        m_error = "cannot bind " + m_address + ":" + std::to_string(port) +
+                  " (run the tests through scripts/test, which gives them a private network)";
+        CloseRaw(m_socket);
+        m_socket = INVALID_SOCKET;
+        return false;
+    }
+    return true;
+}
+
+void FakeTimeServer::Start(void (FakeTimeServer::*handler)()) {
+    m_thread = std::thread([this, handler] {
+        for (int waited = 0; !m_stop.load() && waited < kLifetimeMs; waited += kPollMs) {
+            if (Readable(m_socket, kPollMs)) (this->*handler)();
+        }
+    });
+}
+
+bool FakeTimeServer::ServeSntp(const SntpScript& script) {
+    m_sntp = script;
+    if (!Listen(SOCK_DGRAM, 123)) return false;
+    Start(&FakeTimeServer::AnswerSntp);
+    return true;
+}
+
+bool FakeTimeServer::ServeTime(TimeScript script, std::uint32_t value) {
+    m_isTime = true;
+    m_timeScript = script;
+    unsigned char bytes[4] = {
+        static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+        static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+    m_streamReply.assign(reinterpret_cast<char*>(bytes), 4);
+    if (!Listen(SOCK_STREAM, 37)) return false;
+    Start(&FakeTimeServer::AnswerStream);
+    return true;
+}
+
+bool FakeTimeServer::ServeDaytime(const std::string& reply) {
+    m_streamReply = reply;
+    if (!Listen(SOCK_STREAM, 13)) return false;
+    Start(&FakeTimeServer::AnswerStream);
+    return true;
+}
+
+void FakeTimeServer::Stop() {
+    m_stop.store(true);
+    if (m_thread.joinable()) m_thread.join();
+    if (m_socket != INVALID_SOCKET) CloseRaw(m_socket);
+    m_socket = INVALID_SOCKET;
+}
+
+void FakeTimeServer::AnswerSntp() {
+    unsigned char request[512];
+    sockaddr_in client{};
+    socklen_t clientLength = sizeof client;
+    int got = recvfrom(m_socket, reinterpret_cast<char*>(request), sizeof request, 0,
+                       reinterpret_cast<sockaddr*>(&client), &clientLength);
+    if (got <= 0) return;
+    double arrival = RealTimeNow() + m_sntp.offset;
+    m_lastRequest.assign(request, request + got);
+    ++m_requests;
+    if (m_sntp.kind == SntpScript::kSilent || got < 48) return;
+
+    std::vector<unsigned char> reply(m_sntp.length > 48 ? m_sntp.length : 48, 0);
+    reply[0] = 0x1C;  // no leap warning, version 3, server
+    reply[1] = 2;     // stratum
+    reply[2] = 4;
+    reply[3] = 0xEC;
+    std::memcpy(&reply[12], "TEST", 4);
+    PutNtp(&reply[16], arrival - 60.0);        // reference
+    std::memcpy(&reply[24], request + 40, 8);  // originate = client's transmit
+    if (m_sntp.kind == SntpScript::kWrongOriginate) reply[31] ^= 0x01;
+    PutNtp(&reply[32], arrival);                       // receive
+    PutNtp(&reply[40], arrival + m_sntp.serverDelay);  // transmit
+    if (m_sntp.replyAfterMs > 0) SleepMilliseconds(m_sntp.replyAfterMs);
+    sendto(m_socket, reinterpret_cast<const char*>(reply.data()), m_sntp.length, 0,
+           reinterpret_cast<sockaddr*>(&client), clientLength);
+}
+
+void FakeTimeServer::AnswerStream() {
+    SOCKET connection = accept(m_socket, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) return;
+    ++m_requests;
+    const char* data = m_streamReply.data();
+    int length = static_cast<int>(m_streamReply.size());
+    TimeScript script = m_isTime ? m_timeScript : TimeScript::kWhole;
+    switch (script) {
+        case TimeScript::kWhole: SendAll(connection, data, length); break;
+        case TimeScript::kSplit:
+            SendAll(connection, data, 2);
+            SleepMilliseconds(300);
+            SendAll(connection, data + 2, length - 2);
+            break;
+        case TimeScript::kCloseAtOnce: break;
+        case TimeScript::kSilent:
+            for (int waited = 0; !m_stop.load() && waited < kLifetimeMs; waited += kPollMs) {
+                SleepMilliseconds(kPollMs);
+            }
+            break;
+    }
+    CloseRaw(connection);
+}

@@ -1,0 +1,74 @@
+// A scriptable, fault-injecting time server for the exchange tests. It listens on
+// the real protocol ports of one loopback address (the tests run as root inside a
+// private network namespace) and answers each request as the test asks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/net_compat.h"
+
+// The loopback address of this test binary's fake server; native and Windows test
+// binaries use different ones so that they may run side by side.
+#ifndef TAV_FAKE_SERVER_ADDRESS
+#define TAV_FAKE_SERVER_ADDRESS "127.0.0.2"
+#endif
+constexpr const char* kFakeServerAddress = TAV_FAKE_SERVER_ADDRESS;
+
+struct SntpScript {
+    enum Kind { kAnswer, kSilent, kWrongOriginate } kind = kAnswer;
+    double offset = 0.0;       // the server's clock minus the real clock, seconds
+    double serverDelay = 0.0;  // the server's Transmit minus its Receive Timestamp
+    int replyAfterMs = 0;      // how long the answer is held back
+    int length = 48;           // datagram length; a longer one is padded with zeros
+};
+
+enum class TimeScript { kWhole, kSplit, kCloseAtOnce, kSilent };
+
+class FakeTimeServer {
+  public:
+    explicit FakeTimeServer(const char* address = kFakeServerAddress);
+    ~FakeTimeServer();
+    FakeTimeServer(const FakeTimeServer&) = delete;
+    FakeTimeServer& operator=(const FakeTimeServer&) = delete;
+
+    // Each starts serving on its port and returns false (with the reason in Error())
+    // when the port cannot be bound. One service per server object.
+    bool ServeSntp(const SntpScript& script);
+    bool ServeTime(TimeScript script, std::uint32_t value);
+    bool ServeDaytime(const std::string& reply);
+
+    // Stops serving and waits for the server thread.
+    void Stop();
+
+    const std::string& Error() const { return m_error; }
+    // Requests (datagrams or connections) answered so far.
+    int Requests() const { return m_requests.load(); }
+    // The last SNTP request as it arrived; read after Stop().
+    const std::vector<unsigned char>& LastRequest() const { return m_lastRequest; }
+
+  private:
+    bool Listen(int type, unsigned short port);
+    void Start(void (FakeTimeServer::*handler)());
+    void AnswerSntp();
+    void AnswerStream();
+
+    std::string m_address;
+    std::string m_error;
+    SOCKET m_socket = INVALID_SOCKET;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_requests{0};
+    std::thread m_thread;
+
+    SntpScript m_sntp;
+    std::vector<unsigned char> m_lastRequest;
+    std::string m_streamReply;
+    TimeScript m_timeScript = TimeScript::kWhole;
+    bool m_isTime = false;
+};
+
+// The time now in seconds since 1970, from the host clock (not the clock seam).
+double RealTimeNow();

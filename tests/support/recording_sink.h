@@ -1,0 +1,28 @@
+// Binds a message sink that records the texts shown, for the object's lifetime.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/notify.h"
+
+class RecordingSink {
+  public:
+    RecordingSink() {
+        Shown().clear();
+        m_previous = BindMessageSink(&Record);
+    }
+    ~RecordingSink() { BindMessageSink(m_previous); }
+    RecordingSink(const RecordingSink&) = delete;
+    RecordingSink& operator=(const RecordingSink&) = delete;
+
+    const std::vector<std::string>& Messages() const { return Shown(); }
+
+  private:
+    static std::vector<std::string>& Shown() {
+        static std::vector<std::string> shown;
+        return shown;
+    }
+    static void Record(const CString& text) { Shown().push_back(text.GetString()); }
+    MessageSink m_previous = nullptr;
+};
