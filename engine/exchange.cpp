@@ -103,9 +103,7 @@ int ExchangeWithServer(QueryRequest* request) {
         unsigned char* reply = request->buffer;
         // The server's reply must echo our transmit time; anything else is stale or foreign.
         if (std::memcmp(reply + kOriginateOffset, sntpRequest + kTransmitOffset, 8) != 0) {
-            *request->statusText = kStageIncorrectPacket;
-            *request->errorCode = 0;
-            return 0;
+            return Fail(request, kStageIncorrectPacket, 0);
         }
         for (int field : {kReferenceOffset, kOriginateOffset, kReceiveOffset, kTransmitOffset}) {
             WriteReplyTimeStamp(reply + field, NtpToTimeStamp(reply + field));

@@ -82,8 +82,8 @@ int Connect(SOCKET s, const sockaddr_in& address);
 // sendto an IPv4 address.
 int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address);
 // select for reading on s alone with a timeout of seconds and 0 microseconds:
-// SOCKET_ERROR, 0 when nothing arrived in time, or 1 with *readable telling
-// whether s was marked readable.
+// SOCKET_ERROR (WSAEINVAL for a negative timeout), 0 when nothing arrived in time,
+// or 1 with *readable telling whether s was marked readable.
 int WaitReadable(SOCKET s, int seconds, bool* readable);
 // recvfrom (sender ignored): the datagram's length; SOCKET_ERROR with WSAEMSGSIZE
 // when it is longer than length.
@@ -110,6 +110,12 @@ inline int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& add
                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 inline int WaitReadable(SOCKET s, int seconds, bool* readable) {
+    *readable = false;
+    // A negative wait is refused as BSD select refuses it, rather than left to chance.
+    if (seconds < 0) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
     fd_set readSet;
     FD_ZERO(&readSet);
     FD_SET(s, &readSet);

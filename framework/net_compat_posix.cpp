@@ -130,11 +130,7 @@ SOCKET OpenSocket(int type) {
 int CloseSocket(SOCKET s) { return Result(close(s)); }
 
 int Connect(SOCKET s, const sockaddr_in& address) {
-    int result;
-    do {
-        result = connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result == -1 && errno == EINTR);
-    return Result(result);
+    return Result(connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address));
 }
 
 int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
@@ -146,7 +142,7 @@ int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
 int WaitReadable(SOCKET s, int seconds, bool* readable) {
     *readable = false;
     // poll rather than select: a descriptor above FD_SETSIZE must not overflow a set.
-    if (seconds < 0) return Fail(WSAEINVAL);  // as Winsock's select with a negative timeout
+    if (seconds < 0) return Fail(WSAEINVAL);  // as select refuses a negative timeout
     int milliseconds = seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
     pollfd watch{s, POLLIN, 0};
     int count = Result(poll(&watch, 1, milliseconds));

@@ -8,7 +8,6 @@
 typedef int socklen_t;
 #else
 #include <poll.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -16,14 +15,6 @@ namespace {
 // The server keeps serving for at most this long, whatever the test does.
 constexpr int kLifetimeMs = 60000;
 constexpr int kPollMs = 20;
-
-void CloseRaw(SOCKET s) {
-#ifdef _WIN32
-    closesocket(s);
-#else
-    close(s);
-#endif
-}
 
 bool Readable(SOCKET s, int milliseconds) {
 #ifdef _WIN32
@@ -37,8 +28,6 @@ bool Readable(SOCKET s, int milliseconds) {
     return poll(&watch, 1, milliseconds) > 0;
 #endif
 }
-
-int SendAll(SOCKET s, const char* data, int length) { return send(s, data, length, 0); }
 
 void SleepMilliseconds(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -81,7 +70,7 @@ bool FakeTimeServer::Listen(int type, unsigned short port) {
         (type == SOCK_STREAM && listen(m_socket, 8) != 0)) {
         m_error = "cannot bind " + m_address + ":" + std::to_string(port) +
                   " (run the tests through scripts/test, which gives them a private network)";
-        CloseRaw(m_socket);
+        net::CloseSocket(m_socket);
         m_socket = INVALID_SOCKET;
         return false;
     }
@@ -122,10 +111,17 @@ bool FakeTimeServer::ServeDaytime(const std::string& reply) {
     return true;
 }
 
+bool FakeTimeServer::WaitForRequests(int count) const {
+    for (int waited = 0; m_requests.load() < count && waited < 2000; waited += kPollMs) {
+        SleepMilliseconds(kPollMs);
+    }
+    return m_requests.load() >= count;
+}
+
 void FakeTimeServer::Stop() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
-    if (m_socket != INVALID_SOCKET) CloseRaw(m_socket);
+    if (m_socket != INVALID_SOCKET) net::CloseSocket(m_socket);
     m_socket = INVALID_SOCKET;
 }
 
@@ -165,11 +161,11 @@ void FakeTimeServer::AnswerStream() {
     int length = static_cast<int>(m_streamReply.size());
     TimeScript script = m_isTime ? m_timeScript : TimeScript::kWhole;
     switch (script) {
-        case TimeScript::kWhole: SendAll(connection, data, length); break;
+        case TimeScript::kWhole: send(connection, data, length, 0); break;
         case TimeScript::kSplit:
-            SendAll(connection, data, 2);
+            send(connection, data, 2, 0);
             SleepMilliseconds(300);
-            SendAll(connection, data + 2, length - 2);
+            send(connection, data + 2, length - 2, 0);
             break;
         case TimeScript::kCloseAtOnce: break;
         case TimeScript::kSilent:
@@ -178,5 +174,5 @@ void FakeTimeServer::AnswerStream() {
             }
             break;
     }
-    CloseRaw(connection);
+    net::CloseSocket(connection);
 }

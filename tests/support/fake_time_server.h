@@ -47,6 +47,8 @@ class FakeTimeServer {
     const std::string& Error() const { return m_error; }
     // Requests (datagrams or connections) answered so far.
     int Requests() const { return m_requests.load(); }
+    // Waits up to two seconds for the count of requests to reach count; true if it did.
+    bool WaitForRequests(int count) const;
     // The last SNTP request as it arrived; read after Stop().
     const std::vector<unsigned char>& LastRequest() const { return m_lastRequest; }
 

@@ -224,25 +224,15 @@ TEST(SntpValidation, ReferenceDetailShowsMicrosecondsWithoutLeadingZeros) {
 }
 
 TEST(SystemTimeConversion, UtcFieldsAndMillisecondsTruncated) {
-    SYSTEMTIME st = TimeStampToSystemTime(At(kSunday2002, 123999));
-    EXPECT_EQ(st.wYear, 2002);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDayOfWeek, 0);
-    EXPECT_EQ(st.wDay, 6);
-    EXPECT_EQ(st.wHour, 12);
-    EXPECT_EQ(st.wMinute, 34);
-    EXPECT_EQ(st.wSecond, 56);
-    EXPECT_EQ(st.wMilliseconds, 123);
-}
-
-TEST(SystemTimeConversion, TimesAfter2038) {
-    // 2100-01-01 00:00:00 UTC, a Friday.
-    SYSTEMTIME st = TimeStampToSystemTime(At(4102444800u, 999999));
-    EXPECT_EQ(st.wYear, 2100);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wDayOfWeek, 5);
-    EXPECT_EQ(st.wMilliseconds, 999);
+    auto fields = [](const SYSTEMTIME& st) {
+        return std::vector<int>{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+                                st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
+    };
+    EXPECT_EQ(fields(TimeStampToSystemTime(At(kSunday2002, 123999))),
+              (std::vector<int>{2002, 1, 0, 6, 12, 34, 56, 123}));
+    // After 2038: 2100-01-01 00:00:00 UTC, a Friday.
+    EXPECT_EQ(fields(TimeStampToSystemTime(At(4102444800u, 999999))),
+              (std::vector<int>{2100, 1, 5, 1, 0, 0, 0, 999}));
 }
 
 TEST(LogTimeFormat, LocalTimeInJapanWithSixDigitMicroseconds) {
