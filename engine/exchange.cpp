@@ -5,18 +5,19 @@
 #include "app/app_state.h"
 #include "logging/event_log.h"
 
-const char kStageHostNotFound[] = "HostNotFound";  // string table entry 112
-const char kStageSocket[] = "Socket";
-const char kStageConnect[] = "Connect";
-const char kStageSend[] = "Send";
-const char kStageSendPacket[] = "SendPacket";
-const char kStageSelect[] = "Select";
-const char kStageTimeOut[] = "TimeOut";
-const char kStageRecv[] = "Recv";
-const char kStageRecvPacket[] = "RecvPacket";
-const char kStageIncorrectPacket[] = "SNTP:IncorrectPacket";
-
 namespace {
+
+// The stage words of a failed exchange.
+constexpr char kStageHostNotFound[] = "HostNotFound";  // string table entry 112
+constexpr char kStageSocket[] = "Socket";
+constexpr char kStageConnect[] = "Connect";
+constexpr char kStageSend[] = "Send";
+constexpr char kStageSendPacket[] = "SendPacket";
+constexpr char kStageSelect[] = "Select";
+constexpr char kStageTimeOut[] = "TimeOut";
+constexpr char kStageRecv[] = "Recv";
+constexpr char kStageRecvPacket[] = "RecvPacket";
+constexpr char kStageIncorrectPacket[] = "SNTP:IncorrectPacket";
 
 struct ProtocolInfo {
     unsigned short port;
@@ -105,7 +106,7 @@ int ExchangeWithServer(QueryRequest* request) {
         if (std::memcmp(reply + kOriginateOffset, sntpRequest + kTransmitOffset, 8) != 0) {
             return Fail(request, kStageIncorrectPacket, 0);
         }
-        for (int field : {kReferenceOffset, kOriginateOffset, kReceiveOffset, kTransmitOffset}) {
+        for (int field : kReplyTimeStampOffsets) {
             WriteReplyTimeStamp(reply + field, NtpToTimeStamp(reply + field));
         }
         if ((traceFlags & kTracePackets) && request->receiveTime) {

@@ -5,18 +5,6 @@
 
 #include "engine/query_request.h"
 
-// The stage words of a failed exchange.
-extern const char kStageHostNotFound[];
-extern const char kStageSocket[];
-extern const char kStageConnect[];
-extern const char kStageSend[];
-extern const char kStageSendPacket[];
-extern const char kStageSelect[];
-extern const char kStageTimeOut[];
-extern const char kStageRecv[];
-extern const char kStageRecvPacket[];
-extern const char kStageIncorrectPacket[];
-
 // 1 on success, 0 on failure; the status text and, on failure, the error code are set.
 // The request's socket is 0 again on return.
 int ExchangeWithServer(QueryRequest* request);

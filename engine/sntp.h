@@ -23,6 +23,8 @@ constexpr int kReferenceOffset = 16;
 constexpr int kOriginateOffset = 24;
 constexpr int kReceiveOffset = 32;
 constexpr int kTransmitOffset = 40;
+constexpr int kReplyTimeStampOffsets[] = {kReferenceOffset, kOriginateOffset, kReceiveOffset,
+                                          kTransmitOffset};
 
 // 1900-01-01 to 1970-01-01 in seconds.
 constexpr std::uint32_t kNtpTo1970 = 2208988800u;

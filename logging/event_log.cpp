@@ -22,7 +22,7 @@ int WriteSntpLog(CString server, const unsigned char* reply, const TimeStamp* re
         return 0;
     }
     PutLine(file, server);
-    for (int field : {kReferenceOffset, kOriginateOffset, kReceiveOffset, kTransmitOffset}) {
+    for (int field : kReplyTimeStampOffsets) {
         PutLine(file, FormatLogTime(ReadReplyTimeStamp(reply + field)));
     }
     bool written = PutLine(file, FormatLogTime(*receiveTime)) >= 0;

@@ -93,7 +93,6 @@ bool FakeTimeServer::ServeSntp(const SntpScript& script) {
 }
 
 bool FakeTimeServer::ServeTime(TimeScript script, std::uint32_t value) {
-    m_isTime = true;
     m_timeScript = script;
     unsigned char bytes[4] = {
         static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
@@ -159,8 +158,7 @@ void FakeTimeServer::AnswerStream() {
     ++m_requests;
     const char* data = m_streamReply.data();
     int length = static_cast<int>(m_streamReply.size());
-    TimeScript script = m_isTime ? m_timeScript : TimeScript::kWhole;
-    switch (script) {
+    switch (m_timeScript) {
         case TimeScript::kWhole: send(connection, data, length, 0); break;
         case TimeScript::kSplit:
             send(connection, data, 2, 0);

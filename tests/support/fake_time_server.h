@@ -69,7 +69,6 @@ class FakeTimeServer {
     std::vector<unsigned char> m_lastRequest;
     std::string m_streamReply;
     TimeScript m_timeScript = TimeScript::kWhole;
-    bool m_isTime = false;
 };
 
 // The time now in seconds since 1970, from the host clock (not the clock seam).
