@@ -31,3 +31,9 @@ CString FormatTm(const char* format, const std::tm& when) {
     size_t length = std::strftime(text, sizeof text, format, &when);
     return CString(text, static_cast<int>(length));
 }
+
+CString CTime::Format(const char* format) const {
+    std::tm local{};
+    if (!LocalTm(m_time, &local)) return CString();
+    return FormatTm(format, local);
+}

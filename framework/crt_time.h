@@ -13,3 +13,15 @@ bool LocalTm(long long seconds, std::tm* out);
 
 // strftime into a CString; empty when the result would not fit 255 bytes.
 CString FormatTm(const char* format, const std::tm& when);
+
+// A point in time as seconds since 1970 (64-bit), formatted in C runtime local time.
+class CTime {
+  public:
+    explicit CTime(long long seconds) : m_time(seconds) {}
+    long long GetTime() const { return m_time; }
+    // strftime-style; empty when the runtime cannot convert the time.
+    CString Format(const char* format) const;
+
+  private:
+    long long m_time;
+};

@@ -1,0 +1,48 @@
+// Worker threads in the manner of the framework the program was written for: a
+// thread object that may be created suspended, resumed, and deleted by its owner
+// (or by itself at its end when m_bAutoDelete is set).
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "framework/handles_win.h"
+#include "framework/win_types.h"
+
+using AFX_THREADPROC = UINT (*)(LPVOID parameter);
+
+class CWinThread {
+  public:
+    CWinThread(AFX_THREADPROC procedure, LPVOID parameter);
+    // Closes the thread's handle; the thread itself runs on, and may even not have
+    // begun: it never reads this object once the object is gone.
+    ~CWinThread();
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+
+    DWORD ResumeThread();
+    HANDLE Handle() const { return m_hThread.Get(); }
+
+    BOOL m_bAutoDelete = TRUE;  // the thread deletes this object when it ends
+    DWORD m_nThreadID = 0;
+
+  private:
+    friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD);
+    // What the thread needs, shared between it and this object.
+    struct StartBlock {
+        AFX_THREADPROC procedure;
+        LPVOID parameter;
+        std::mutex lock;
+        CWinThread* object;  // null once the object has been deleted
+    };
+    static unsigned __stdcall Start(void* block);
+
+    std::shared_ptr<StartBlock> m_block;
+    ScopedHandle m_hThread;
+};
+
+// Starts procedure(parameter) on a new thread; null when no thread can be created.
+// With CREATE_SUSPENDED the thread waits for ResumeThread.
+CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter,
+                           int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                           DWORD createFlags = 0);

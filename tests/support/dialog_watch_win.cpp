@@ -1,0 +1,131 @@
+#include "tests/support/dialog_watch_win.h"
+
+#include <tlhelp32.h>
+
+namespace {
+DialogWatch* activeWatch = nullptr;
+
+std::string Utf8(const wchar_t* text, int length = -1) {
+    if (!text) return std::string();
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string();
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
+    if (length < 0 && !out.empty() && out.back() == '\0') out.pop_back();
+    return out;
+}
+
+bool IsDialog(HWND window) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    return lstrcmpW(name, L"#32770") == 0;
+}
+}  // namespace
+
+DialogWatch::DialogWatch() {
+    QueryPerformanceFrequency(&m_frequency);
+    QueryPerformanceCounter(&m_start);
+    activeWatch = this;
+    m_hook =
+        SetWindowsHookExW(WH_CALLWNDPROCRET, &DialogWatch::Hook, nullptr, GetCurrentThreadId());
+}
+
+DialogWatch::~DialogWatch() {
+    if (m_hook) UnhookWindowsHookEx(m_hook);
+    activeWatch = nullptr;
+}
+
+double DialogWatch::Now() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - m_start.QuadPart) /
+           static_cast<double>(m_frequency.QuadPart);
+}
+
+LRESULT CALLBACK DialogWatch::Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && activeWatch) {
+        activeWatch->Observe(*reinterpret_cast<const CWPRETSTRUCT*>(lParam));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void DialogWatch::Observe(const CWPRETSTRUCT& message) {
+    DialogEvent event{DialogEvent::kShown, nullptr, 0, std::string(), Now()};
+    if (message.message == WM_SHOWWINDOW && message.wParam && IsDialog(message.hwnd)) {
+        event.dialog = message.hwnd;
+    } else if (message.message == WM_DESTROY && IsDialog(message.hwnd)) {
+        event.kind = DialogEvent::kDestroyed;
+        event.dialog = message.hwnd;
+    } else if (message.message == WM_SETTEXT && !IsDialog(message.hwnd)) {
+        HWND parent = GetParent(message.hwnd);
+        if (!parent || !IsDialog(parent)) return;
+        event.kind = DialogEvent::kText;
+        event.dialog = parent;
+        event.controlId = GetDlgCtrlID(message.hwnd);
+        // The message may have been sent in either character set; read the result.
+        event.text = WindowText(message.hwnd);
+    } else {
+        return;
+    }
+    m_events.push_back(event);
+    if (onEvent) onEvent(event);
+}
+
+std::vector<std::string> DialogWatch::Texts(int id, HWND dialog) const {
+    std::vector<std::string> texts;
+    for (const DialogEvent& event : m_events) {
+        if (event.kind == DialogEvent::kText && event.controlId == id &&
+            (!dialog || event.dialog == dialog)) {
+            texts.push_back(event.text);
+        }
+    }
+    return texts;
+}
+
+std::vector<HWND> DialogWatch::Shown() const {
+    std::vector<HWND> shown;
+    for (const DialogEvent& event : m_events) {
+        if (event.kind == DialogEvent::kShown) shown.push_back(event.dialog);
+    }
+    return shown;
+}
+
+void DialogWatch::PressEscape(HWND dialog) {
+    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+}
+
+void DialogWatch::ClickButton(HWND dialog, int id) {
+    // The button's own click, as the mouse would give it.
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+std::string DialogWatch::WindowText(HWND window) {
+    wchar_t text[512] = {};
+    int length = GetWindowTextW(window, text, 512);
+    return Utf8(text, length);
+}
+
+std::string DialogWatch::ItemText(HWND dialog, int id) {
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+int ProcessThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+int ProcessHandleCount() {
+    DWORD count = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
+    return static_cast<int>(count);
+}
