@@ -1,14 +1,15 @@
 #include "engine/exchange.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "app/app_state.h"
+#include "framework/strings.h"
 #include "logging/event_log.h"
 
 namespace {
 
-// The stage words of a failed exchange.
-constexpr char kStageHostNotFound[] = "HostNotFound";  // string table entry 112
+// The stage words of a failed exchange; "HostNotFound" comes from the string table.
 constexpr char kStageSocket[] = "Socket";
 constexpr char kStageConnect[] = "Connect";
 constexpr char kStageSend[] = "Send";
@@ -33,8 +34,38 @@ const ProtocolInfo kProtocols[] = {
 int Fail(QueryRequest* request, const char* stage, int errorCode) {
     *request->statusText = stage;
     *request->errorCode = errorCode;
-    CloseRequestSocket(request);
     return 0;
+}
+
+// Closes the request's socket on every way out of the exchange.
+class SocketOwner {
+  public:
+    explicit SocketOwner(QueryRequest* request) : m_request(request) {}
+    ~SocketOwner() { CloseRequestSocket(m_request); }
+    SocketOwner(const SocketOwner&) = delete;
+    SocketOwner& operator=(const SocketOwner&) = delete;
+
+  private:
+    QueryRequest* m_request;
+};
+
+// Waits up to the time-out for the reply, in slices short enough that an abandoned
+// query stops within one: not every socket layer wakes a wait when the socket is shut
+// down from another thread (Wine's does not), and only the worker may close it.
+int WaitForReply(QueryRequest* request, SOCKET s, bool* readable) {
+    constexpr long long kSliceMs = 100;
+    if (request->timeout < 0) return net::WaitReadable(s, -1, readable);  // refused
+    const long long totalMs = request->timeout * 1000LL;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        long long elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+        long long remainingMs = totalMs > elapsedMs ? totalMs - elapsedMs : 0;
+        long long sliceMs = remainingMs < kSliceMs ? remainingMs : kSliceMs;
+        int ready = net::WaitReadable(s, static_cast<int>(sliceMs), readable);
+        if (ready != 0 || remainingMs <= kSliceMs || request->abandoned) return ready;
+    }
 }
 
 }  // namespace
@@ -45,6 +76,8 @@ void CloseRequestSocket(QueryRequest* request) {
         request->socket = 0;
     }
 }
+
+void AbandonExchange(QueryRequest* request) { request->abandoned = true; }
 
 int ExchangeWithServer(QueryRequest* request) {
     if (request->protocol < kProtocolSntp || request->protocol > kProtocolDaytime) {
@@ -60,12 +93,14 @@ int ExchangeWithServer(QueryRequest* request) {
     if (dotted != INADDR_NONE) {
         address.sin_addr.s_addr = static_cast<decltype(address.sin_addr.s_addr)>(dotted);
     } else if (!net::ResolveHost(request->server, &address.sin_addr)) {
-        return Fail(request, kStageHostNotFound, net::LastError());
+        return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
     }
 
     SOCKET s = net::OpenSocket(protocol.socketType);
     if (s == INVALID_SOCKET) return Fail(request, kStageSocket, net::LastError());
     request->socket = s;
+    SocketOwner owner(request);
+    if (request->abandoned) return Fail(request, kStageSocket, WSAEINTR);
 
     if (!sntp && net::Connect(s, address) == SOCKET_ERROR) {
         return Fail(request, kStageConnect, net::LastError());
@@ -80,8 +115,9 @@ int ExchangeWithServer(QueryRequest* request) {
     }
 
     bool readable = false;
-    int ready = net::WaitReadable(s, request->timeout, &readable);
+    int ready = WaitForReply(request, s, &readable);
     if (ready == SOCKET_ERROR) return Fail(request, kStageSelect, net::LastError());
+    if (ready == 0 && request->abandoned) return Fail(request, kStageSocket, WSAEINTR);
     if (ready == 0) return Fail(request, kStageTimeOut, net::LastError());
     if (!readable) return Fail(request, kStageSelect, net::LastError());
 

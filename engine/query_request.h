@@ -2,6 +2,8 @@
 // worker that performs the network exchange.
 #pragma once
 
+#include <atomic>
+
 #include "engine/sntp.h"
 #include "framework/cstring.h"
 #include "framework/net_compat.h"
@@ -26,4 +28,9 @@ struct QueryRequest {
     CString* statusText = nullptr;     // "OK" or the failing stage's word
     int* errorCode = nullptr;          // socket error code of the failing stage, or 0
     int result = 0;                    // 1 when the exchange succeeded
+
+    // Set by a query dialog that has given up on the worker (time-out or cancel).
+    // The exchange looks at it between its stages and while it waits for the reply,
+    // and ends early; the socket stays the worker's alone to close.
+    std::atomic<bool> abandoned{false};
 };

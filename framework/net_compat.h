@@ -81,10 +81,10 @@ int CloseSocket(SOCKET s);
 int Connect(SOCKET s, const sockaddr_in& address);
 // sendto an IPv4 address.
 int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address);
-// select for reading on s alone with a timeout of seconds and 0 microseconds:
-// SOCKET_ERROR (WSAEINVAL for a negative timeout), 0 when nothing arrived in time,
-// or 1 with *readable telling whether s was marked readable.
-int WaitReadable(SOCKET s, int seconds, bool* readable);
+// select for reading on s alone with a timeout in milliseconds: SOCKET_ERROR
+// (WSAEINVAL for a negative timeout), 0 when nothing arrived in time, or 1 with
+// *readable telling whether s was marked readable.
+int WaitReadable(SOCKET s, int milliseconds, bool* readable);
 // recvfrom (sender ignored): the datagram's length; SOCKET_ERROR with WSAEMSGSIZE
 // when it is longer than length.
 int RecvFrom(SOCKET s, void* buffer, int length);
@@ -109,17 +109,17 @@ inline int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& add
     return sendto(s, static_cast<const char*>(data), length, 0,
                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
-inline int WaitReadable(SOCKET s, int seconds, bool* readable) {
+inline int WaitReadable(SOCKET s, int milliseconds, bool* readable) {
     *readable = false;
     // A negative wait is refused as BSD select refuses it, rather than left to chance.
-    if (seconds < 0) {
+    if (milliseconds < 0) {
         WSASetLastError(WSAEINVAL);
         return SOCKET_ERROR;
     }
     fd_set readSet;
     FD_ZERO(&readSet);
     FD_SET(s, &readSet);
-    timeval limit{seconds, 0};
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
     int count = select(0, &readSet, nullptr, nullptr, &limit);
     *readable = count > 0 && FD_ISSET(s, &readSet);
     return count;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "framework/net_compat.h"
@@ -139,11 +138,10 @@ int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
     return Result(static_cast<int>(sent));
 }
 
-int WaitReadable(SOCKET s, int seconds, bool* readable) {
+int WaitReadable(SOCKET s, int milliseconds, bool* readable) {
     *readable = false;
     // poll rather than select: a descriptor above FD_SETSIZE must not overflow a set.
-    if (seconds < 0) return Fail(WSAEINVAL);  // as select refuses a negative timeout
-    int milliseconds = seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
+    if (milliseconds < 0) return Fail(WSAEINVAL);  // as select refuses a negative timeout
     pollfd watch{s, POLLIN, 0};
     int count = Result(poll(&watch, 1, milliseconds));
     if (count > 0) {

@@ -2,6 +2,7 @@
 // nothing. Binding it lasts for the object's lifetime.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -16,17 +17,28 @@ class FakeClock : public IClock {
 
     // The UTC time to report, as Unix seconds and microseconds.
     void SetUtc(std::int64_t seconds, std::uint32_t microseconds) {
-        SetFileTime(116444736000000000LL + seconds * 10000000LL +
-                    static_cast<std::int64_t>(microseconds) * 10);
+        m_now = FileTimeOf(seconds * 1000000 + microseconds);
     }
-    void SetFileTime(std::int64_t ticks) {
-        m_now.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
-        m_now.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+    void SetFileTime(std::int64_t ticks) { m_now = FileTimeOfTicks(ticks); }
+    // From now on the UTC time reported is the host's real time plus the offset (a PC
+    // clock that runs wrong by that much).
+    void FollowRealClock(std::int64_t offsetMicroseconds) {
+        m_following = true;
+        m_followOffset = offsetMicroseconds;
     }
     void SetLocal(const SYSTEMTIME& local) { m_local = local; }
     void RefuseSetting(bool refuse) { m_refuse = refuse; }
 
-    void GetSystemTimeAsFileTime(FILETIME* now) override { *now = m_now; }
+    void GetSystemTimeAsFileTime(FILETIME* now) override {
+        if (m_following) {
+            // Read from the worker thread as well: computed, never stored.
+            auto since1970 = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            *now = FileTimeOf(since1970.count() + m_followOffset);
+        } else {
+            *now = m_now;
+        }
+    }
     void GetLocalTime(SYSTEMTIME* now) override { *now = m_local; }
     BOOL SetSystemTime(const SYSTEMTIME* utc) override {
         systemTimesSet.push_back(*utc);
@@ -41,8 +53,20 @@ class FakeClock : public IClock {
     std::vector<SYSTEMTIME> localTimesSet;
 
   private:
+    static FILETIME FileTimeOf(std::int64_t microsecondsSince1970) {
+        return FileTimeOfTicks(116444736000000000LL + microsecondsSince1970 * 10);
+    }
+    static FILETIME FileTimeOfTicks(std::int64_t ticks) {
+        FILETIME t;
+        t.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+        t.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+        return t;
+    }
+
     IClock* m_previous = nullptr;
     FILETIME m_now{};
     SYSTEMTIME m_local{};
     bool m_refuse = false;
+    bool m_following = false;
+    std::int64_t m_followOffset = 0;
 };

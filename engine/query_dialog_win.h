@@ -1,0 +1,52 @@
+// The modal countdown dialog under which every query runs, and its worker thread.
+// The dialog starts the worker, counts the seconds down and closes on the worker's
+// completion message, when the countdown runs out, or when the user cancels.
+#pragma once
+
+#include <memory>
+
+#include "engine/query_job.h"
+#include "framework/dialog_win.h"
+#include "framework/thread_win.h"
+
+// Posted by the worker to the dialog when the exchange has ended; wParam carries
+// the query's serial number so that a message meant for an earlier dialog is ignored.
+constexpr UINT WM_QUERY_DONE = WM_USER + 100;
+
+// The running query's worker thread, or null. It limits the program to one worker
+// at a time and is touched only on the user-interface thread.
+extern CWinThread* currentWorker;
+
+// The worker thread's procedure; the parameter is a heap-held share of the job.
+UINT QueryWorkerProc(LPVOID parameter);
+
+class CQueryDlg : public CDialog {
+  public:
+    explicit CQueryDlg(QueryRequest* request);
+    ~CQueryDlg() override;
+
+  protected:
+    void OnCancel() override;
+    LRESULT OnShowWindow(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
+    LRESULT OnQueryDone(WPARAM wParam, LPARAM lParam);
+
+  private:
+    bool StartWorker();
+    void StopWorker();
+    void EndQuery(const char* stageWord);
+
+    QueryRequest* m_pRequest;         // the caller's; written only on this thread
+    UINT_PTR m_nTimerId = 0;          // the countdown timer; 0 while none runs
+    int m_nRemaining = 0;             // seconds left, shown in the dialog
+    bool m_bStarted = false;          // this dialog has started its worker once
+    unsigned m_nSerial = 0;           // this query's number in the completion message
+    CWinThread* m_pWorker = nullptr;  // this dialog's worker while it is attached
+    std::shared_ptr<QueryJob> m_job;  // what the worker works on
+
+    DECLARE_MESSAGE_MAP(CQueryDlg)
+};
+
+// The query runner that the program binds (BindQueryRunner): the query under the
+// modal countdown dialog.
+void RunQueryInDialog(QueryRequest& request);
