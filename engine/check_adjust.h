@@ -1,0 +1,22 @@
+// The engine's entry points for the main window: check the server's time, or check
+// and set the PC clock. Each runs exactly one query and returns 1 or 0; results go
+// to the caller's places, and places an outcome does not name keep their contents.
+#pragma once
+
+#include "framework/cstring.h"
+
+// SNTP check. serverTimeText, pcTimeText and offset may be null.
+int CheckSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
+              CString* serverTimeText, CString* pcTimeText, double* offset, CString& statusText,
+              CString& errorText);
+
+// SNTP check, then the PC clock set in UTC by the measured offset.
+int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
+               CString& serverTimeText, CString& pcTimeText, CString& statusText,
+               CString& errorText);
+
+// TIME or DAYTIME check (protocol 1 or 2), then the PC clock set in local time from
+// the server's time text.
+int AdjustTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
+                        CString& serverTimeText, CString& pcTimeText, CString& statusText,
+                        int& errorCode);

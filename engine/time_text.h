@@ -1,0 +1,24 @@
+// TIME and DAYTIME results, and the time texts that the check and adjust operations
+// show and read back. Every text has the layout day name, month name, day, time,
+// year, as in Sun Jan 06 12:34:56 2002.
+#pragma once
+
+#include "framework/cstring.h"
+#include "framework/win_types.h"
+
+// One TIME or DAYTIME query (protocol 1 or 2). 1 with statusText "OK" and the server's
+// time text; 0 with statusText "ERROR (...)" and the places as the failure leaves them.
+int QueryTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
+                       CString& serverTimeText, CString& statusText, int& errorCode);
+
+// Seconds since 1970 as C runtime local time: "%a %b %d %H:%M:%S %Y".
+CString FormatServerTime(long long seconds);
+
+// The PC's local time (Windows time zone, through the clock seam) in the same layout.
+CString FormatPcLocalTime();
+
+// Reads a text in the shared layout; fields that are missing or not numbers give 0.
+int ParseTimeText(const CString& text, SYSTEMTIME* out);
+
+// 1 to 12 for "Jan" to "Dec" (exactly, case-sensitive), 0 for anything else.
+int MonthFromName(const char* text);

@@ -1,0 +1,617 @@
+// Check and adjust over a scripted query: the runner answers with a chosen reply or
+// failure, the fake clock records what would have been set, and every caller place
+// starts with a sentinel so that a place an outcome must not touch shows it.
+#include "engine/check_adjust.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/query_runner.h"
+#include "engine/sntp.h"
+#include "engine/time_text.h"
+#include "framework/notify.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+// 2002-01-06 12:34:56 UTC, a Sunday; 21:34:56 at UTC+9.
+constexpr std::uint32_t kSunday2002 = 1010320496u;
+
+const char kServer[] = "time.example";
+constexpr int kTimeout = 7;
+
+constexpr TimeStamp At(std::uint32_t seconds, std::uint32_t microseconds = 0) {
+    return TimeStamp{seconds, microseconds};
+}
+
+SYSTEMTIME Time(int year, int month, int dayOfWeek, int day, int hour, int minute, int second,
+                int milliseconds) {
+    SYSTEMTIME t{};
+    t.wYear = static_cast<WORD>(year);
+    t.wMonth = static_cast<WORD>(month);
+    t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
+    t.wDay = static_cast<WORD>(day);
+    t.wHour = static_cast<WORD>(hour);
+    t.wMinute = static_cast<WORD>(minute);
+    t.wSecond = static_cast<WORD>(second);
+    t.wMilliseconds = static_cast<WORD>(milliseconds);
+    return t;
+}
+
+std::string Show(const SYSTEMTIME& t) {
+    char text[96];
+    std::snprintf(text, sizeof text, "{%u,%u,%u,%u,%u,%u,%u,%u}", t.wYear, t.wMonth, t.wDayOfWeek,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
+// A TIME reply: big-endian seconds since 1900.
+std::string TimeBytes(std::uint32_t value) {
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                       static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+void ExpectOneSetting(const std::vector<SYSTEMTIME>& set, const SYSTEMTIME& expected) {
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(Show(set[0]), Show(expected));
+}
+
+// The PC clock before the query, and as the query leaves it: a query takes time, and
+// the texts and the new time must be taken after it.
+const SYSTEMTIME kLocalBefore = Time(2002, 1, 0, 6, 21, 34, 50, 0);
+const SYSTEMTIME kLocalAfter = Time(2002, 1, 0, 6, 21, 35, 1, 0);
+const char kPcTextAfter[] = "Sun Jan 06 21:35:01 2002";
+
+// What the scripted runner answers with, and what it saw of the request.
+struct Script {
+    int result = 1;
+    std::string stageWord;  // on failure
+    int errorCode = 0;      // on failure
+    std::vector<unsigned char> reply;
+    TimeStamp arrival{0, 0};
+    std::int64_t utcAfterSeconds = kSunday2002 + 5;
+    std::uint32_t utcAfterMicroseconds = 0;
+
+    int runs = 0;
+    int protocol = -1;
+    std::string server;
+    int timeout = -1;
+    int beep = -1;
+    int bufferSize = -1;
+    bool hadReceiveTime = false;
+    bool bufferWasClear = false;
+};
+
+Script script;
+FakeClock* scriptClock = nullptr;
+std::vector<std::pair<unsigned, unsigned>> beeps;
+
+void ScriptedRunner(QueryRequest& request) {
+    ++script.runs;
+    script.protocol = request.protocol;
+    script.server = request.server ? request.server : "(null)";
+    script.timeout = request.timeout;
+    script.beep = request.beep;
+    script.bufferSize = request.bufferSize;
+    script.hadReceiveTime = request.receiveTime != nullptr;
+    script.bufferWasClear = std::all_of(request.buffer, request.buffer + request.bufferSize,
+                                        [](unsigned char b) { return b == 0; });
+    if (scriptClock) {
+        scriptClock->SetUtc(script.utcAfterSeconds, script.utcAfterMicroseconds);
+        scriptClock->SetLocal(kLocalAfter);
+    }
+    if (script.result == 0) {
+        *request.statusText = script.stageWord.c_str();
+        *request.errorCode = script.errorCode;
+        request.result = 0;
+        return;
+    }
+    // Like a receive: never more than the request's length.
+    std::size_t length =
+        std::min(script.reply.size(), static_cast<std::size_t>(request.bufferSize));
+    if (length > 0) std::memcpy(request.buffer, script.reply.data(), length);
+    if (request.receiveTime) *request.receiveTime = script.arrival;
+    *request.statusText = "OK";
+    request.result = 1;
+}
+
+void RecordBeep(unsigned frequency, unsigned milliseconds) {
+    beeps.emplace_back(frequency, milliseconds);
+}
+
+// The caller's places, each with a sentinel.
+struct Places {
+    CString server{"server untouched"};
+    CString pc{"pc untouched"};
+    CString status{"status untouched"};
+    CString error{"error untouched"};
+    int code = -7;
+    double offset = -999.0;
+};
+
+class EngineTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        Reset();
+        scriptClock = &clock;
+        m_previousRunner = BindQueryRunner(&ScriptedRunner);
+        m_previousBeep = BindBeepSink(&RecordBeep);
+    }
+    void TearDown() override {
+        BindQueryRunner(m_previousRunner);
+        BindBeepSink(m_previousBeep);
+        scriptClock = nullptr;
+    }
+
+    // A fresh script, clock and beep record, for each case of a table.
+    void Reset() {
+        script = Script();
+        beeps.clear();
+        clock.SetUtc(kSunday2002, 0);
+        clock.SetLocal(kLocalBefore);
+        clock.RefuseSetting(false);
+        clock.systemTimesSet.clear();
+        clock.localTimesSet.clear();
+    }
+
+    static void Fail(const char* stageWord, int errorCode) {
+        script.result = 0;
+        script.stageWord = stageWord;
+        script.errorCode = errorCode;
+    }
+
+    // A converted SNTP reply as the exchange leaves it, arriving at t4.
+    static void SntpReply(TimeStamp ref, TimeStamp t1, TimeStamp t2, TimeStamp t3, TimeStamp t4) {
+        script.reply.assign(kSntpPacketSize, 0);
+        WriteReplyTimeStamp(script.reply.data() + kReferenceOffset, ref);
+        WriteReplyTimeStamp(script.reply.data() + kOriginateOffset, t1);
+        WriteReplyTimeStamp(script.reply.data() + kReceiveOffset, t2);
+        WriteReplyTimeStamp(script.reply.data() + kTransmitOffset, t3);
+        script.arrival = t4;
+    }
+    // Sent at kSunday2002 and back at once; server time t the moment it answered.
+    static void SntpServerAt(TimeStamp t) {
+        SntpReply(At(kSunday2002 - 60), At(kSunday2002), t, t, At(kSunday2002));
+    }
+
+    static void TimeReply(std::uint32_t value) { DaytimeReply(TimeBytes(value)); }
+    static void DaytimeReply(const std::string& bytes) {
+        script.reply.assign(bytes.begin(), bytes.end());
+    }
+
+    static void ExpectQueried(int protocol, int bufferSize, bool receiveTime, int beep) {
+        EXPECT_EQ(script.runs, 1);
+        EXPECT_EQ(script.protocol, protocol);
+        EXPECT_EQ(script.bufferSize, bufferSize);
+        EXPECT_EQ(script.hadReceiveTime, receiveTime);
+        EXPECT_TRUE(script.bufferWasClear);
+        EXPECT_EQ(script.server, kServer);
+        EXPECT_EQ(script.timeout, kTimeout);
+        EXPECT_EQ(script.beep, beep);
+    }
+    static void ExpectBeeps(std::size_t count) {
+        ASSERT_EQ(beeps.size(), count);
+        for (const auto& beep : beeps) EXPECT_EQ(beep, (std::pair<unsigned, unsigned>(256, 100)));
+    }
+
+    int Check(Places& p, int beep = 0, int referenceCheck = 0, int referenceHours = 24) {
+        return CheckSntp(kServer, kTimeout, beep, referenceCheck, referenceHours, &p.server, &p.pc,
+                         &p.offset, p.status, p.error);
+    }
+    int AdjustSntp(Places& p, int beep = 0) {
+        return ::AdjustSntp(kServer, kTimeout, beep, 0, 24, p.server, p.pc, p.status, p.error);
+    }
+    int QueryTime(int protocol, Places& p, int beep = 0) {
+        return QueryTimeOrDaytime(protocol, kServer, kTimeout, beep, p.server, p.status, p.code);
+    }
+    int AdjustTime(int protocol, Places& p, int beep = 0) {
+        return AdjustTimeOrDaytime(protocol, kServer, kTimeout, beep, p.server, p.pc, p.status,
+                                   p.code);
+    }
+
+    FakeClock clock;
+
+  private:
+    QueryRunner m_previousRunner = nullptr;
+    BeepSink m_previousBeep = nullptr;
+};
+
+using CheckSntpTest = EngineTest;
+using AdjustSntpTest = EngineTest;
+using TimeDaytimeTest = EngineTest;
+
+}  // namespace
+
+// --- SNTP check ------------------------------------------------------------------
+
+TEST_F(CheckSntpTest, PassedShowsTheTransmitSecondsAndSetsNothing) {
+    // Offset +0.5 s over a 0.3 s round trip.
+    SntpReply(At(kSunday2002 - 60), At(kSunday2002), At(kSunday2002, 600000),
+              At(kSunday2002, 700000), At(kSunday2002, 300000));
+    Places p;
+    EXPECT_EQ(Check(p, 1), 1);
+    ExpectQueried(kProtocolSntp, kSntpPacketSize, true, 1);
+    EXPECT_EQ(p.status, "OK");
+    EXPECT_EQ(p.server, "Sun Jan 06 21:34:56 2002");  // microseconds dropped
+    EXPECT_EQ(p.pc, kPcTextAfter);
+    EXPECT_NEAR(p.offset, 0.5, 1e-6);
+    EXPECT_EQ(p.error, "error untouched");
+    EXPECT_TRUE(clock.systemTimesSet.empty());
+    EXPECT_TRUE(clock.localTimesSet.empty());
+    ExpectBeeps(0);
+}
+
+TEST_F(CheckSntpTest, EveryResultPlaceMayBeLeftOut) {
+    SntpServerAt(At(kSunday2002, 100));
+    CString status = "status untouched", error = "error untouched";
+    EXPECT_EQ(CheckSntp(kServer, kTimeout, 0, 0, 24, nullptr, nullptr, nullptr, status, error), 1);
+    EXPECT_EQ(status, "OK");
+
+    // ...also when validation fails.
+    SntpReply(At(kSunday2002 - 60), At(kSunday2002), At(kSunday2002), At(kSunday2002),
+              At(kSunday2002 - 1));
+    EXPECT_EQ(CheckSntp(kServer, kTimeout, 0, 0, 24, nullptr, nullptr, nullptr, status, error), 0);
+    EXPECT_EQ(status, "ERROR (SNTP: Bad Response)");
+}
+
+TEST_F(CheckSntpTest, FailedQueryGivesTheErrorCodeAsTextAndBeepsOnlyWhenAsked) {
+    struct Case {
+        const char* stage;
+        int code;
+        const char* status;
+        const char* error;
+    } const cases[] = {{"UserCancelled", 0, "ERROR (UserCancelled)", "0"},
+                       {"TimeOut", 10060, "ERROR (TimeOut)", "10060"},
+                       {"HostNotFound", 11001, "ERROR (HostNotFound)", "11001"}};
+    for (const Case& c : cases) {
+        for (int beep = 0; beep <= 1; ++beep) {
+            SCOPED_TRACE(std::string(c.stage) + " beep=" + std::to_string(beep));
+            Reset();
+            Fail(c.stage, c.code);
+            Places p;
+            EXPECT_EQ(Check(p, beep), 0);
+            EXPECT_EQ(p.status, c.status);
+            EXPECT_EQ(p.error, c.error);
+            EXPECT_EQ(p.server, "server untouched");
+            EXPECT_EQ(p.offset, -999.0);
+            EXPECT_EQ(p.pc, kPcTextAfter);
+            ExpectBeeps(static_cast<std::size_t>(beep));
+        }
+    }
+}
+
+TEST_F(CheckSntpTest, ValidationFailuresKeepTheServerTextAndNeverBeep) {
+    const TimeStamp t = At(kSunday2002);
+    struct Case {
+        const char* name;
+        TimeStamp ref, t1, t2, t3, t4;
+        const char* status;
+    } const cases[] = {
+        // Last synchronised two hours before it answered, one hour allowed.
+        {"reference", At(kSunday2002 - 7200, 123456), t, t, t, t,
+         "ERROR (SNTP: ReferenceTimestamp)"},
+        {"delay", At(kSunday2002 - 60), t, t, t, At(kSunday2002 - 1), "ERROR (SNTP: Bad Response)"},
+        {"server", At(kSunday2002 - 60), t, At(kSunday2002, 2), At(kSunday2002, 1), t,
+         "ERROR (SNTP: Server Throughput)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        SntpReply(c.ref, c.t1, c.t2, c.t3, c.t4);
+        Places p;
+        EXPECT_EQ(Check(p, 1, 1, 1), 0);
+        EXPECT_EQ(p.status, c.status);
+        EXPECT_EQ(p.server, "server untouched");
+        EXPECT_EQ(p.offset, -999.0);
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        if (std::string(c.name) == "reference") {
+            // The reference time's detail; its local-time part is the runtime's "%c".
+            const std::string error = p.error.GetString();
+            ASSERT_GT(error.size(), 7u);
+            EXPECT_EQ(error.substr(error.size() - 7), ".123456");
+        } else {
+            EXPECT_EQ(p.error, "error untouched");
+        }
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(CheckSntpTest, ReferenceSettingsReachTheValidation) {
+    SntpReply(At(kSunday2002 - 7200), At(kSunday2002), At(kSunday2002), At(kSunday2002),
+              At(kSunday2002));
+    Places off, wide, narrow;
+    EXPECT_EQ(Check(off, 0, 0, 1), 1);
+    EXPECT_EQ(Check(wide, 0, 1, 3), 1);
+    EXPECT_EQ(Check(narrow, 0, 1, 1), 0);
+    EXPECT_EQ(narrow.status, "ERROR (SNTP: ReferenceTimestamp)");
+}
+
+// --- SNTP adjust -----------------------------------------------------------------
+
+TEST_F(AdjustSntpTest, NewTimeIsTheClockReadAfterTheCheckPlusTheOffset) {
+    struct Case {
+        const char* name;
+        TimeStamp serverAt;  // the server's time when the client sent at kSunday2002
+        std::uint32_t clockMicroseconds;
+        SYSTEMTIME expected;  // UTC
+        const char* serverText;
+    } const cases[] = {
+        // Half past a second plus a quarter: the same second, 750 ms.
+        {"+0.25", At(kSunday2002, 250000), 500000, Time(2002, 1, 0, 6, 12, 35, 1, 750),
+         "Sun Jan 06 21:35:01 2002"},
+        // Back across a whole-second boundary.
+        {"-0.5", At(kSunday2002 - 1, 500000), 250000, Time(2002, 1, 0, 6, 12, 35, 0, 750),
+         "Sun Jan 06 21:35:00 2002"},
+        {"-0.5 at the second", At(kSunday2002 - 1, 500000), 0, Time(2002, 1, 0, 6, 12, 35, 0, 500),
+         "Sun Jan 06 21:35:00 2002"},
+        // No limit on the step: a year back.
+        {"-365 days", At(kSunday2002 - 31536000u), 0, Time(2001, 1, 6, 6, 12, 35, 1, 0),
+         "Sat Jan 06 21:35:01 2001"},
+        // Forward past the end of 2038.
+        {"+40 years", At(kSunday2002 + 1262304000u), 0, Time(2042, 1, 1, 6, 12, 35, 1, 0),
+         "Mon Jan 06 21:35:01 2042"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        SntpServerAt(c.serverAt);
+        // The check ends five seconds after the reply arrived.
+        script.utcAfterSeconds = kSunday2002 + 5;
+        script.utcAfterMicroseconds = c.clockMicroseconds;
+        Places p;
+        EXPECT_EQ(AdjustSntp(p, 1), 1);
+        ExpectQueried(kProtocolSntp, kSntpPacketSize, true, 1);
+        ExpectOneSetting(clock.systemTimesSet, c.expected);
+        EXPECT_TRUE(clock.localTimesSet.empty());
+        EXPECT_EQ(p.status, "OK");
+        EXPECT_EQ(p.server, c.serverText);
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        EXPECT_EQ(p.error, "error untouched");
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(AdjustSntpTest, TimeBefore1970WrapsModulo2To32) {
+    // A clock at 1970-01-01 00:00:00.25 set back half a second: the seconds wrap as
+    // all TimeStamp seconds do, and the fraction stays a fraction.
+    SntpServerAt(At(kSunday2002 - 1, 500000));
+    script.utcAfterSeconds = 0;
+    script.utcAfterMicroseconds = 250000;
+    Places p;
+    EXPECT_EQ(AdjustSntp(p), 1);
+    ExpectOneSetting(clock.systemTimesSet, Time(2106, 2, 0, 7, 6, 28, 15, 750));
+    EXPECT_EQ(p.server, "Sun Feb 07 15:28:15 2106");
+}
+
+TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
+    // The reply fails the delay test.
+    SntpReply(At(kSunday2002 - 60), At(kSunday2002), At(kSunday2002), At(kSunday2002),
+              At(kSunday2002 - 1));
+    Places p;
+    EXPECT_EQ(AdjustSntp(p, 1), 0);
+    EXPECT_EQ(p.status, "ERROR (SNTP: Bad Response)");
+    EXPECT_EQ(p.error, "error untouched");
+    EXPECT_EQ(p.server, "server untouched");
+    EXPECT_EQ(p.pc, kPcTextAfter);
+    EXPECT_TRUE(clock.systemTimesSet.empty());
+    ExpectBeeps(0);
+
+    // A cancelled query.
+    Reset();
+    Fail("UserCancelled", 0);
+    Places cancelled;
+    EXPECT_EQ(AdjustSntp(cancelled, 1), 0);
+    EXPECT_EQ(script.runs, 1);
+    EXPECT_EQ(cancelled.status, "ERROR (UserCancelled)");
+    EXPECT_EQ(cancelled.error, "0");
+    EXPECT_EQ(cancelled.server, "server untouched");
+    EXPECT_EQ(cancelled.pc, kPcTextAfter);
+    EXPECT_TRUE(clock.systemTimesSet.empty());
+    ExpectBeeps(1);
+}
+
+TEST_F(AdjustSntpTest, RefusedSettingIsReportedWithoutABeep) {
+    clock.RefuseSetting(true);
+    SntpServerAt(At(kSunday2002, 250000));
+    script.utcAfterMicroseconds = 500000;
+    Places p;
+    EXPECT_EQ(AdjustSntp(p, 1), 0);
+    ExpectOneSetting(clock.systemTimesSet, Time(2002, 1, 0, 6, 12, 35, 1, 750));
+    EXPECT_EQ(p.status, "ERROR (localtime-set)");
+    EXPECT_EQ(p.error, "error untouched");
+    EXPECT_EQ(p.server, "server untouched");
+    EXPECT_EQ(p.pc, kPcTextAfter);
+    ExpectBeeps(0);
+}
+
+// --- TIME and DAYTIME query --------------------------------------------------------
+
+TEST_F(TimeDaytimeTest, TimeValueCountsFrom1900AndShowsInUtcPlusNine) {
+    struct Case {
+        std::uint32_t value;
+        const char* text;
+    } const cases[] = {
+        {2208988800u, "Thu Jan 01 09:00:00 1970"},
+        {2208988800u + kSunday2002, "Sun Jan 06 21:34:56 2002"},
+        {4294967295u, "Thu Feb 07 15:28:15 2036"},  // the last TIME value
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Reset();
+        TimeReply(c.value);
+        Places p;
+        EXPECT_EQ(QueryTime(kProtocolTime, p, 1), 1);
+        ExpectQueried(kProtocolTime, kTimeReplySize, false, 1);
+        EXPECT_EQ(p.status, "OK");
+        EXPECT_EQ(p.server, c.text);
+        EXPECT_EQ(p.code, -7);
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(TimeDaytimeTest, TimeBefore1970IsAnIncorrectPacket) {
+    // 2208988799 is the last second of 1969; no reply at all leaves zeros.
+    for (const std::string& reply : {TimeBytes(2208988799u), std::string()}) {
+        Reset();
+        DaytimeReply(reply);
+        Places p;
+        EXPECT_EQ(QueryTime(kProtocolTime, p, 1), 0);
+        EXPECT_EQ(p.status, "ERROR (TIME:IncorrectPacket)");
+        EXPECT_EQ(p.server, "");
+        EXPECT_EQ(p.code, 0);
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(TimeDaytimeTest, FailedQueryLeavesTheServerTextAlone) {
+    for (int protocol : {kProtocolTime, kProtocolDaytime}) {
+        for (int beep = 0; beep <= 1; ++beep) {
+            SCOPED_TRACE("protocol " + std::to_string(protocol) + " beep " + std::to_string(beep));
+            Reset();
+            Fail("Connect", 10061);
+            Places p;
+            EXPECT_EQ(QueryTime(protocol, p, beep), 0);
+            EXPECT_EQ(p.status, "ERROR (Connect)");
+            EXPECT_EQ(p.code, 10061);
+            EXPECT_EQ(p.server, "server untouched");
+            ExpectBeeps(static_cast<std::size_t>(beep));
+        }
+    }
+}
+
+TEST_F(TimeDaytimeTest, DaytimeTextIsTheFirstLineWithoutItsLineFeed) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        std::string text;
+    } const cases[] = {
+        {"CR kept", "Sun Jan  6 12:34:56 2002\r\n", "Sun Jan  6 12:34:56 2002\r"},
+        {"first line only", "one\ntwo\n", "one"},
+        {"no line feed", "Sun Jan  6 12:34:56 2002", ""},
+        {"empty reply", "", ""},
+        {"empty line", "\nlater", ""},
+        {"NUL ends the text", std::string("abc\0def\n", 8), ""},
+        // A full buffer has no terminator; nothing past it may be read.
+        {"full, no NUL or LF", std::string(512, 'A'), ""},
+        {"full, LF last", std::string(511, 'B') + "\n", std::string(511, 'B')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        DaytimeReply(c.reply);
+        Places p;
+        EXPECT_EQ(QueryTime(kProtocolDaytime, p, 1), 1);
+        ExpectQueried(kProtocolDaytime, kDaytimeReplySize, false, 1);
+        EXPECT_EQ(p.status, "OK");
+        EXPECT_EQ(std::string(p.server.GetString(), p.server.GetLength()), c.text);
+        EXPECT_EQ(p.code, -7);
+    }
+}
+
+// --- TIME and DAYTIME adjust -------------------------------------------------------
+
+TEST_F(TimeDaytimeTest, AdjustSetsTheServersWholeSecondInLocalTime) {
+    struct Case {
+        int protocol;
+        std::string reply;
+        SYSTEMTIME expected;
+        const char* text;
+    } const cases[] = {
+        // The TIME text is made at UTC+9, milliseconds and day of the week 0.
+        {kProtocolTime, TimeBytes(2208988800u + kSunday2002), Time(2002, 1, 0, 6, 21, 34, 56, 0),
+         "Sun Jan 06 21:34:56 2002"},
+        {kProtocolDaytime, "Sun Jan  6 12:34:56 2002\r\n", Time(2002, 1, 0, 6, 12, 34, 56, 0),
+         "Sun Jan  6 12:34:56 2002\r"},
+        // Impossible dates are handed on; the real clock refuses them.
+        {kProtocolDaytime, "Tue Feb 30 10:00:00 2002\n", Time(2002, 2, 0, 30, 10, 0, 0, 0),
+         "Tue Feb 30 10:00:00 2002"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Reset();
+        DaytimeReply(c.reply);
+        Places p;
+        EXPECT_EQ(AdjustTime(c.protocol, p, 1), 1);
+        EXPECT_EQ(script.runs, 1);
+        ExpectOneSetting(clock.localTimesSet, c.expected);
+        EXPECT_TRUE(clock.systemTimesSet.empty());
+        EXPECT_EQ(p.status, "OK");
+        EXPECT_EQ(p.server, c.text);
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        EXPECT_EQ(p.code, -7);
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(TimeDaytimeTest, AdjustHandsOtherLayoutsOnAsMonthZero) {
+    const struct {
+        std::string reply;
+        SYSTEMTIME expected;
+    } cases[] = {
+        {"Sun January 6 12:34:56 2002\r\n", Time(2002, 0, 0, 6, 12, 34, 56, 0)},
+        {"no line feed, so no text", Time(0, 0, 0, 0, 0, 0, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        for (bool refuse : {false, true}) {
+            Reset();
+            clock.RefuseSetting(refuse);
+            DaytimeReply(c.reply);
+            Places p;
+            EXPECT_EQ(AdjustTime(kProtocolDaytime, p, 1), refuse ? 0 : 1);
+            ExpectOneSetting(clock.localTimesSet, c.expected);
+            EXPECT_EQ(p.status, refuse ? "ERROR (localtime-set)" : "OK");
+            EXPECT_EQ(p.code, -7);
+            EXPECT_EQ(p.pc, kPcTextAfter);
+            ExpectBeeps(0);
+        }
+    }
+}
+
+TEST_F(TimeDaytimeTest, AdjustRefusedKeepsTheServersText) {
+    clock.RefuseSetting(true);
+    TimeReply(2208988800u + kSunday2002);
+    Places p;
+    EXPECT_EQ(AdjustTime(kProtocolTime, p, 1), 0);
+    ExpectOneSetting(clock.localTimesSet, Time(2002, 1, 0, 6, 21, 34, 56, 0));
+    EXPECT_EQ(p.status, "ERROR (localtime-set)");
+    EXPECT_EQ(p.server, "Sun Jan 06 21:34:56 2002");
+    EXPECT_EQ(p.pc, kPcTextAfter);
+    EXPECT_EQ(p.code, -7);
+    ExpectBeeps(0);
+}
+
+TEST_F(TimeDaytimeTest, AdjustAfterAFailedQueryEmptiesTheServerTextAndSetsNothing) {
+    for (int beep = 0; beep <= 1; ++beep) {
+        SCOPED_TRACE(beep);
+        Reset();
+        Fail("UserCancelled", 0);
+        Places p;
+        EXPECT_EQ(AdjustTime(kProtocolDaytime, p, beep), 0);
+        EXPECT_EQ(p.status, "ERROR (UserCancelled)");
+        EXPECT_EQ(p.code, 0);
+        EXPECT_EQ(p.server, "");
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        EXPECT_TRUE(clock.localTimesSet.empty());
+        ExpectBeeps(static_cast<std::size_t>(beep));
+    }
+
+    // An implausible TIME value is a failure of the answer, not of the query.
+    Reset();
+    TimeReply(2208988799u);
+    Places p;
+    EXPECT_EQ(AdjustTime(kProtocolTime, p, 1), 0);
+    EXPECT_EQ(p.status, "ERROR (TIME:IncorrectPacket)");
+    EXPECT_EQ(p.code, 0);
+    EXPECT_EQ(p.server, "");
+    EXPECT_EQ(p.pc, kPcTextAfter);
+    EXPECT_TRUE(clock.localTimesSet.empty());
+    ExpectBeeps(0);
+}
