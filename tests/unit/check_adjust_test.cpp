@@ -18,6 +18,7 @@
 #include "engine/time_text.h"
 #include "framework/notify.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/system_time.h"
 
 namespace {
 
@@ -33,16 +34,7 @@ constexpr TimeStamp At(std::uint32_t seconds, std::uint32_t microseconds = 0) {
 
 SYSTEMTIME Time(int year, int month, int dayOfWeek, int day, int hour, int minute, int second,
                 int milliseconds) {
-    SYSTEMTIME t{};
-    t.wYear = static_cast<WORD>(year);
-    t.wMonth = static_cast<WORD>(month);
-    t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
-    t.wDay = static_cast<WORD>(day);
-    t.wHour = static_cast<WORD>(hour);
-    t.wMinute = static_cast<WORD>(minute);
-    t.wSecond = static_cast<WORD>(second);
-    t.wMilliseconds = static_cast<WORD>(milliseconds);
-    return t;
+    return MakeSystemTime(year, month, dayOfWeek, day, hour, minute, second, milliseconds);
 }
 
 std::string Show(const SYSTEMTIME& t) {

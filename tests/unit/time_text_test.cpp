@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tests/support/fake_clock.h"
+#include "tests/support/system_time.h"
 
 namespace {
 
@@ -31,16 +32,8 @@ Fields Parse(const char* text) {
 }
 
 SYSTEMTIME Local(int year, int month, int dayOfWeek, int day, int hour, int minute, int second) {
-    SYSTEMTIME t{};
-    t.wYear = static_cast<WORD>(year);
-    t.wMonth = static_cast<WORD>(month);
-    t.wDayOfWeek = static_cast<WORD>(dayOfWeek);
-    t.wDay = static_cast<WORD>(day);
-    t.wHour = static_cast<WORD>(hour);
-    t.wMinute = static_cast<WORD>(minute);
-    t.wSecond = static_cast<WORD>(second);
-    t.wMilliseconds = 999;  // never shown
-    return t;
+    return MakeSystemTime(year, month, dayOfWeek, day, hour, minute, second,
+                          999);  // ms never shown
 }
 
 CString PcTextAt(const SYSTEMTIME& local) {

@@ -36,8 +36,8 @@ bool ReadServerText(const CString& text, SYSTEMTIME* out) {
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char month[8] = {};
     int day, hour, minute, second, year;
-    if (std::sscanf(text, "%*3s %3s %d %d:%d:%d %d", month, &day, &hour, &minute, &second,
-                    &year) != 6) {
+    if (std::sscanf(text, "%*3s %3s %d %d:%d:%d %d", month, &day, &hour, &minute, &second, &year) !=
+        6) {
         return false;
     }
     *out = SYSTEMTIME{};
@@ -100,8 +100,9 @@ TEST_F(PeersThroughTheDialog, SntpCheckThenAdjustAgainstChronyd) {
     ASSERT_EQ(clock.systemTimesSet.size(), 1u);
     // The clock would be set to the real time in UTC, to well within a second.
     EXPECT_NEAR(SystemTimeToSeconds(clock.systemTimesSet[0]), RealTimeNow(), 0.2);
-    EXPECT_EQ(adjustedText,
-              FormatServerTime(static_cast<long long>(SystemTimeToSeconds(clock.systemTimesSet[0]))));
+    EXPECT_EQ(
+        adjustedText,
+        FormatServerTime(static_cast<long long>(SystemTimeToSeconds(clock.systemTimesSet[0]))));
     ExpectDialogs(2);
 }
 
@@ -117,9 +118,8 @@ TEST_F(PeersThroughTheDialog, TimeCheckThenAdjustAgainstInetd) {
         << serverText.GetString();
 
     CString adjustedText, pcText;
-    ASSERT_EQ(AdjustTimeOrDaytime(kProtocolTime, kPeer, 5, 0, adjustedText, pcText, status,
-                                  errorCode),
-              1)
+    ASSERT_EQ(
+        AdjustTimeOrDaytime(kProtocolTime, kPeer, 5, 0, adjustedText, pcText, status, errorCode), 1)
         << status.GetString();
     ASSERT_EQ(clock.localTimesSet.size(), 1u);
     const SYSTEMTIME& set = clock.localTimesSet[0];
@@ -143,9 +143,9 @@ TEST_F(PeersThroughTheDialog, DaytimeCheckThenAdjustAgainstInetd) {
     EXPECT_EQ(serverText.GetAt(serverText.GetLength() - 1), '\r');
 
     CString adjustedText, pcText;
-    ASSERT_EQ(AdjustTimeOrDaytime(kProtocolDaytime, kPeer, 5, 0, adjustedText, pcText, status,
-                                  errorCode),
-              1)
+    ASSERT_EQ(
+        AdjustTimeOrDaytime(kProtocolDaytime, kPeer, 5, 0, adjustedText, pcText, status, errorCode),
+        1)
         << status.GetString();
     ASSERT_EQ(clock.localTimesSet.size(), 1u);
     SYSTEMTIME fromText;

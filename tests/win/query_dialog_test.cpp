@@ -74,6 +74,13 @@ struct Query {
     }
 };
 
+// An SNTP server that takes requests and never answers.
+bool ServeSilently(FakeTimeServer& server) {
+    SntpScript silent;
+    silent.kind = SntpScript::kSilent;
+    return server.ServeSntp(silent);
+}
+
 class QueryDialog : public testing::Test {
   protected:
     void SetUp() override {
@@ -101,9 +108,7 @@ class QueryDialog : public testing::Test {
 
 TEST_F(QueryDialog, CountsDownEverySecondAndEndsInTimeOut) {
     FakeTimeServer server;
-    SntpScript silent;
-    silent.kind = SntpScript::kSilent;
-    ASSERT_TRUE(server.ServeSntp(silent)) << server.Error();
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
 
     Query query;
     EXPECT_EQ(query.Run(watch), 0);
@@ -173,9 +178,7 @@ TEST_F(QueryDialog, CompletionClosesTheDialogAtOnce) {
 
 TEST_F(QueryDialog, EscapeAndTheCancelButtonCancel) {
     FakeTimeServer server;
-    SntpScript silent;
-    silent.kind = SntpScript::kSilent;
-    ASSERT_TRUE(server.ServeSntp(silent)) << server.Error();
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
 
     for (bool escape : {true, false}) {
         SCOPED_TRACE(escape ? "Esc" : "Cancel button");
@@ -204,9 +207,7 @@ TEST_F(QueryDialog, EscapeAndTheCancelButtonCancel) {
 
 TEST_F(QueryDialog, CancelledSntpCheckReportsErrorCodeZero) {
     FakeTimeServer server;
-    SntpScript silent;
-    silent.kind = SntpScript::kSilent;
-    ASSERT_TRUE(server.ServeSntp(silent)) << server.Error();
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
     watch.onEvent = [](const DialogEvent& event) {
         if (event.kind == DialogEvent::kText && event.text == "5") {
             DialogWatch::PressEscape(event.dialog);
@@ -260,6 +261,25 @@ TEST_F(QueryDialog, ALateReplyAfterTheQueryEndedChangesNothing) {
     EXPECT_EQ(watch.Shown().size(), 3u);
 }
 
+TEST_F(QueryDialog, ACompletionMessageOfAnotherQueryIsIgnored) {
+    FakeTimeServer server;
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
+    // As an earlier query's worker would post it, had it finished just as its own
+    // dialog closed and this one been given the same window.
+    watch.onEvent = [](const DialogEvent& event) {
+        if (event.kind == DialogEvent::kText && event.text == "2") {
+            PostMessageW(event.dialog, WM_QUERY_DONE, 0, 0);
+            PostMessageW(event.dialog, WM_QUERY_DONE, 12345, 0);
+        }
+    };
+    Query query;
+    query.timeout = 2;
+    EXPECT_EQ(query.Run(watch), 0);
+    EXPECT_EQ(query.status, "ERROR (TimeOut)");
+    EXPECT_NEAR(query.seconds, 2.0, 0.5);
+    EXPECT_TRUE(query.BufferUntouched());
+}
+
 TEST_F(QueryDialog, BeepsOnlyForAFailedQueryAndOnlyWhenAsked) {
     // Nothing listens on the TIME port of this address: the connection is refused.
     for (int beep : {0, 1}) {
@@ -283,9 +303,7 @@ VOID CALLBACK StartSecondQuery(HWND, UINT, UINT_PTR id, DWORD) {
 
 TEST_F(QueryDialog, ASecondDialogWhileAWorkerRunsStartsNothingAndEndsOnlyByCancel) {
     FakeTimeServer server;
-    SntpScript silent;
-    silent.kind = SntpScript::kSilent;
-    ASSERT_TRUE(server.ServeSntp(silent)) << server.Error();
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
 
     // While the first dialog counts down, a timer of the program starts a second query.
     Query inner;
@@ -333,9 +351,7 @@ TEST_F(QueryDialog, ASecondDialogWhileAWorkerRunsStartsNothingAndEndsOnlyByCance
 
 TEST_F(QueryDialog, CancelledQueriesLeaveNoThreadsOrHandlesBehind) {
     FakeTimeServer server;
-    SntpScript silent;
-    silent.kind = SntpScript::kSilent;
-    ASSERT_TRUE(server.ServeSntp(silent)) << server.Error();
+    ASSERT_TRUE(ServeSilently(server)) << server.Error();
     watch.onEvent = [](const DialogEvent& event) {
         if (event.kind == DialogEvent::kText && event.controlId == IDC_QUERY_REMAINING) {
             DialogWatch::PressEscape(event.dialog);
