@@ -26,6 +26,22 @@ bool LocalTm(long long seconds, std::tm* out) {
     return ok;
 }
 
+long long LocalMktime(std::tm* when) {
+#ifdef _WIN32
+    long long seconds = _mktime64(when);
+#else
+    // The last second that _mktime64 accepts, 3000-12-31 23:59:59 UTC, and its last
+    // year. It also checks the local year, which matters east of UTC (as here, at
+    // UTC+9) in the first hours of 3001.
+    constexpr long long kLastSecond = 32535215999LL;
+    constexpr int kLastYear = 3000 - 1900;
+    long long seconds = static_cast<long long>(std::mktime(when));
+    if (seconds > kLastSecond || when->tm_year > kLastYear) seconds = -1;
+#endif
+    // Before 1970 glibc answers with a negative count where Windows fails.
+    return seconds < 0 ? -1 : seconds;
+}
+
 CString FormatTm(const char* format, const std::tm& when) {
     char text[256];
     size_t length = std::strftime(text, sizeof text, format, &when);

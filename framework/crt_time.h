@@ -11,6 +11,12 @@
 bool UtcTm(long long seconds, std::tm* out);
 bool LocalTm(long long seconds, std::tm* out);
 
+// The runtime's mktime with a 64-bit result: the broken-down local time (normalised in
+// place) as seconds since 1970, or -1 when it lies outside 1970-01-01 00:00:00 UTC to
+// the end of the year 3000. That is the Windows runtime's range; the native build keeps
+// to it too, so that both builds give the same answer for the same text.
+long long LocalMktime(std::tm* when);
+
 // strftime into a CString; empty when the result would not fit 255 bytes.
 CString FormatTm(const char* format, const std::tm& when);
 

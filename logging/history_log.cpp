@@ -1,0 +1,120 @@
+#include "logging/history_log.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "app/app_state.h"
+#include "engine/query_request.h"
+#include "framework/crt_time.h"
+#include "framework/notify.h"
+
+namespace {
+
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Character positions of the fields in Www Mmm DD HH:MM:SS YYYY.
+constexpr std::size_t kMonthAt = 4;
+constexpr std::size_t kDayAt = 8;
+constexpr std::size_t kHourAt = 11;
+constexpr std::size_t kMinuteAt = 14;
+constexpr std::size_t kSecondAt = 17;
+constexpr std::size_t kYearLength = 4;
+
+// The characters of text from first on, at most count of them; empty past its end, so a
+// short text never makes us read beyond it.
+std::string Piece(const std::string& text, std::size_t first, std::size_t count) {
+    if (first >= text.size()) return std::string();
+    return text.substr(first, count);
+}
+
+// White space as the C runtime's atoi skips it in the "C" locale.
+bool IsAtoiSpace(char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+// atoi's reading of a piece: leading blanks, an optional sign, the digits up to the
+// first other character; 0 when there are none. Pieces have at most four characters,
+// so the value cannot overflow.
+int PieceValue(const std::string& piece) {
+    std::size_t i = 0;
+    while (i < piece.size() && IsAtoiSpace(piece[i])) ++i;
+    bool negative = false;
+    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
+        negative = piece[i] == '-';
+        ++i;
+    }
+    int value = 0;
+    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
+        value = value * 10 + (piece[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+int MonthIndex(const std::string& piece) {
+    for (int month = 0; month < 12; ++month) {
+        if (piece == kMonthNames[month]) return month;
+    }
+    // A text without a month name is no time text of ours; January at least gives
+    // every such text one fixed reading, the same on each run and platform.
+    return 0;
+}
+
+const char* ProtocolName(int protocol) {
+    switch (protocol) {
+        case kProtocolSntp: return "SNTP";
+        case kProtocolTime: return "time";
+        case kProtocolDaytime: return "daytime";
+        default: return "";
+    }
+}
+
+}  // namespace
+
+CString HistoryLogPath() {
+    const CString& profile = AppProfilePath();
+    return profile.Left(profile.ReverseFind('.') + 1) + "log";
+}
+
+long long TimeTextToSeconds(const CString& text) {
+    const std::string bytes(text.GetString(), static_cast<std::size_t>(text.GetLength()));
+    const std::size_t yearAt = bytes.size() > kYearLength ? bytes.size() - kYearLength : 0;
+
+    std::tm when{};
+    when.tm_year = PieceValue(Piece(bytes, yearAt, kYearLength)) - 1900;
+    when.tm_mon = MonthIndex(Piece(bytes, kMonthAt, 3));
+    when.tm_mday = PieceValue(Piece(bytes, kDayAt, 2));
+    when.tm_hour = PieceValue(Piece(bytes, kHourAt, 2));
+    when.tm_min = PieceValue(Piece(bytes, kMinuteAt, 2));
+    when.tm_sec = PieceValue(Piece(bytes, kSecondAt, 2));
+    // The texts carry no daylight-saving flag. Both texts of a record are converted in
+    // the same zone with the same flag, so the zone cancels out of their difference.
+    when.tm_isdst = 0;
+    return LocalMktime(&when);
+}
+
+int WriteHistoryRecord(CString pcTimeText, CString server, int protocol, int mode, CString detail,
+                       CString serverTimeText) {
+    CString difference = "x";
+    if (!pcTimeText.IsEmpty() && !serverTimeText.IsEmpty()) {
+        difference.Format("%+lld",
+                          TimeTextToSeconds(pcTimeText) - TimeTextToSeconds(serverTimeText));
+    }
+    // Lines end in CR LF on disk whatever the platform, as a text-mode file on Windows.
+    CString line;
+    line.Format("%s, %s, %7s, %6s, %s, %s, %s\r\n", pcTimeText.GetString(), server.GetString(),
+                ProtocolName(protocol), mode == 0 ? "check" : "adjust", detail.GetString(),
+                serverTimeText.GetString(), difference.GetString());
+
+    // Opened and closed per record, so that each record is on disk when the call returns.
+    std::FILE* file = std::fopen(HistoryLogPath(), "ab");
+    if (!file) {
+        ShowMessage("Can not open the logfile");
+        return 0;
+    }
+    bool written = std::fputs(line, file) >= 0;
+    // A line that could not be flushed to the file was not written either.
+    bool closed = std::fclose(file) == 0;
+    return written && closed ? 1 : 0;
+}
