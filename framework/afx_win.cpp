@@ -39,6 +39,11 @@ CString AfxGetAppName() {
     return Narrow(name.c_str(), static_cast<int>(name.size()));
 }
 
+CString AfxGetModulePath() {
+    std::wstring path = ModuleFileName();
+    return Narrow(path.c_str(), static_cast<int>(path.size()));
+}
+
 HWND AfxGetMainWnd() { return mainWindow.load(); }
 void AfxSetMainWnd(HWND window) { mainWindow.store(window); }
 

@@ -9,6 +9,9 @@
 // message box.
 CString AfxGetAppName();
 
+// The executable's full path, however long.
+CString AfxGetModulePath();
+
 // The application's main window, or null. A dialog or message box run without a
 // parent is owned by it, and it is disabled while they run.
 HWND AfxGetMainWnd();

@@ -46,6 +46,9 @@ INT_PTR CDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) return OnInitDialog();
     LRESULT result = 0;
     if (OnMessage(message, wParam, lParam, &result)) {
+        // Notifications keep their default handling as well (the dialog manager frees
+        // its font on WM_DESTROY, for one); other messages are answered here.
+        if (message == WM_DESTROY || message == WM_SHOWWINDOW || message == WM_TIMER) return FALSE;
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
         return TRUE;
     }

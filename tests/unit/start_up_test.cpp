@@ -1,0 +1,59 @@
+// Start-up's computations: the trace switch, the profile path, the time-zone record.
+#include "app/start_up.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/app_state.h"
+
+TEST(CommandLine, OnlyTheExactSwitchAnywhereTurnsTheTraceOn) {
+    struct Case {
+        const char* line;
+        unsigned short flags;
+    };
+    for (const Case& c : {Case{"/Dsntp", 0x8000}, Case{"-x /Dsntp -y", 0x8000},
+                          Case{"foo/Dsntpbar", 0x8000}, Case{"/dsntp", 0}, Case{"/DSNTP", 0},
+                          Case{"/D sntp", 0}, Case{"", 0}, Case{nullptr, 0}}) {
+        SCOPED_TRACE(c.line ? c.line : "(null)");
+        traceFlags = 0x1234;  // cleared whatever it held
+        EXPECT_EQ(ScanCommandLine(c.line), c.flags);
+        EXPECT_EQ(traceFlags, c.flags);
+    }
+    traceFlags = 0;
+}
+
+TEST(ProfilePath, LastThreeCharactersBecomeIni) {
+    EXPECT_EQ(MakeProfilePath("C:\\A\\b.exe"), "C:\\A\\b.INI");
+    EXPECT_EQ(MakeProfilePath("D:\\Tools\\clock.exe"), "D:\\Tools\\clock.INI");
+    // Whatever the three are: another extension, none at all, a short one.
+    EXPECT_EQ(MakeProfilePath("C:\\A\\b.com"), "C:\\A\\b.INI");
+    EXPECT_EQ(MakeProfilePath("C:\\A\\clock"), "C:\\A\\clINI");
+    EXPECT_EQ(MakeProfilePath("C:\\A\\b.x"), "C:\\A\\INI");
+    EXPECT_EQ(MakeProfilePath("ab"), "INI");
+    // A path beyond 260 characters is kept whole.
+    std::string deep = "C:\\" + std::string(300, 'd') + "\\Tavrino.exe";
+    CString made = MakeProfilePath(deep.c_str());
+    EXPECT_EQ(made.GetLength(), static_cast<int>(deep.size()));
+    EXPECT_EQ(std::string(made.GetString()), deep.substr(0, deep.size() - 3) + "INI");
+}
+
+TEST(TimeZone, FixedAtUtcPlusNineWithoutDaylightSaving) {
+    // The test program has fixed the zone as start-up does; fixing again changes nothing.
+    ASSERT_TRUE(FixTimeZoneAtJst());
+    ClearDaylightFlag();
+    CString record = TimeZoneRecord();
+    // "0,-9,JST,,JST-9" on most runtimes; the daylight name varies (Wine reports "JS").
+    std::string text = record.GetString();
+    EXPECT_EQ(text.substr(0, 5), "0,-9,") << text;
+    EXPECT_EQ(text.substr(text.size() - 6), ",JST-9") << text;
+    std::tm local{};
+    std::time_t zero = 0;
+#ifdef _WIN32
+    localtime_s(&local, &zero);
+#else
+    localtime_r(&zero, &local);
+#endif
+    EXPECT_EQ(local.tm_hour, 9);
+    EXPECT_EQ(local.tm_isdst, 0);
+}
