@@ -7,6 +7,7 @@
 #include "engine/query_request.h"
 #include "engine/query_runner.h"
 #include "engine/sntp.h"
+#include "framework/atoi.h"
 #include "framework/clock.h"
 #include "framework/crt_time.h"
 
@@ -39,11 +40,6 @@ const char* MonthName(WORD month) {
 
 bool IsDelimiter(char ch) { return ch == ':' || ch == ' '; }
 
-// White space as the C runtime's atoi skips it in the "C" locale.
-bool IsAtoiSpace(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
-}
-
 // strtok's splitting without its hidden state: the next field at or after *position,
 // or false when only delimiters remain.
 bool NextField(const std::string& text, std::size_t* position, std::string* field) {
@@ -58,23 +54,6 @@ bool NextField(const std::string& text, std::size_t* position, std::string* fiel
     field->assign(text, begin, end - begin);
     *position = end;
     return true;
-}
-
-// atoi's reading of a number, saturating instead of overflowing.
-long long AtoiSaturating(const std::string& field) {
-    constexpr long long kLimit = 1000000000LL;  // far beyond any WORD, far below overflow
-    std::size_t i = 0;
-    while (i < field.size() && IsAtoiSpace(field[i])) ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
-        if (value < kLimit) value = value * 10 + (field[i] - '0');
-    }
-    return negative ? -value : value;
 }
 
 WORD FieldValue(const std::string& field) {

@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "engine/query_request.h"
+#include "framework/atoi.h"
 #include "framework/crt_time.h"
 #include "framework/notify.h"
 
@@ -29,28 +30,8 @@ std::string Piece(const std::string& text, std::size_t first, std::size_t count)
     return text.substr(first, count);
 }
 
-// White space as the C runtime's atoi skips it in the "C" locale.
-bool IsAtoiSpace(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
-}
-
-// atoi's reading of a piece: leading blanks, an optional sign, the digits up to the
-// first other character; 0 when there are none. Pieces have at most four characters,
-// so the value cannot overflow.
-int PieceValue(const std::string& piece) {
-    std::size_t i = 0;
-    while (i < piece.size() && IsAtoiSpace(piece[i])) ++i;
-    bool negative = false;
-    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
-        negative = piece[i] == '-';
-        ++i;
-    }
-    int value = 0;
-    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
-        value = value * 10 + (piece[i] - '0');
-    }
-    return negative ? -value : value;
-}
+// atoi's reading of a piece. Pieces have at most four characters, so the value fits.
+int PieceValue(const std::string& piece) { return static_cast<int>(AtoiSaturating(piece)); }
 
 int MonthIndex(const std::string& piece) {
     for (int month = 0; month < 12; ++month) {
