@@ -20,8 +20,9 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
                      : caller.bufferSize > kDaytimeReplySize ? kDaytimeReplySize
                                                              : caller.bufferSize;
     // The exchange's receive reads whatever it gets over the caller's bytes.
-    if (caller.buffer && own.bufferSize > 0)
+    if (caller.buffer && own.bufferSize > 0) {
         std::memcpy(job->m_buffer, caller.buffer, own.bufferSize);
+    }
     if (caller.receiveTime) job->m_receiveTime = *caller.receiveTime;
     own.receiveTime = caller.receiveTime ? &job->m_receiveTime : nullptr;
     if (caller.statusText) job->m_statusText = *caller.statusText;

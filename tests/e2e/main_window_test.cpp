@@ -34,6 +34,13 @@ class ProgramCopy {
     bool m_ok = false;
 };
 
+// Starts the copy and waits for its main window; null when either fails.
+HWND StartAndFindWindow(const ProgramCopy& copy, Program& program,
+                        const std::string& arguments = std::string()) {
+    if (!copy.Ok() || !program.Start(copy.Path(), arguments)) return nullptr;
+    return WaitForWindowWithProperty(copy.Name(), program.Id(), kStartMs);
+}
+
 std::string ProfileValue(const std::string& file, const char* section, const char* key) {
     char value[512] = {};
     GetPrivateProfileStringA(section, key, "(missing)", value, sizeof value, file.c_str());
@@ -50,10 +57,8 @@ void CloseWithTheCloseButton(HWND window, Program& program) {
 
 TEST(MainWindow, OpensWithItsJapaneseControlsAndClosesWithTheCloseButton) {
     ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     Program program;
-    ASSERT_TRUE(program.Start(copy.Path()));
-    HWND window = WaitForWindowWithProperty("Tavrino", program.Id(), kStartMs);
+    HWND window = StartAndFindWindow(copy, program);
     ASSERT_NE(window, nullptr) << "no main window";
 
     EXPECT_EQ(WindowText(window), "Tavrino ");
@@ -76,10 +81,8 @@ TEST(MainWindow, OpensWithItsJapaneseControlsAndClosesWithTheCloseButton) {
 
 TEST(MainWindow, EscapeClosesIt) {
     ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     Program program;
-    ASSERT_TRUE(program.Start(copy.Path()));
-    HWND window = WaitForWindowWithProperty("Tavrino", program.Id(), kStartMs);
+    HWND window = StartAndFindWindow(copy, program);
     ASSERT_NE(window, nullptr);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(program.WaitForExit(10000));
@@ -87,15 +90,12 @@ TEST(MainWindow, EscapeClosesIt) {
 
 TEST(StartUp, RecordsTheTimeZoneBeforeAndAfterFixingIt) {
     ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     Program program;
     // Started as a user would, without TZ in its environment (this test program has
     // set it for itself).
     SetEnvironmentVariableW(L"TZ", nullptr);
-    bool started = program.Start(copy.Path(), "/Dsntp");
+    HWND window = StartAndFindWindow(copy, program, "/Dsntp");
     SetEnvironmentVariableW(L"TZ", L"JST-9");
-    ASSERT_TRUE(started);
-    HWND window = WaitForWindowWithProperty("Tavrino", program.Id(), kStartMs);
     ASSERT_NE(window, nullptr);
     CloseWithTheCloseButton(window, program);
 
@@ -112,10 +112,8 @@ TEST(StartUp, RecordsTheTimeZoneBeforeAndAfterFixingIt) {
 
 TEST(StartUp, ASecondCopyIsRefusedAndTheFirstIsUndisturbed) {
     ProgramCopy copy;
-    ASSERT_TRUE(copy.Ok());
     Program first;
-    ASSERT_TRUE(first.Start(copy.Path()));
-    HWND window = WaitForWindowWithProperty("Tavrino", first.Id(), kStartMs);
+    HWND window = StartAndFindWindow(copy, first);
     ASSERT_NE(window, nullptr);
 
     Program second;
@@ -138,12 +136,9 @@ TEST(StartUp, ASecondCopyIsRefusedAndTheFirstIsUndisturbed) {
 TEST(StartUp, ACopyUnderAnotherNameIsAnInstanceOfItsOwn) {
     ProgramCopy copy;
     ProgramCopy renamed("Tavrino2");
-    ASSERT_TRUE(copy.Ok() && renamed.Ok());
     Program first, second;
-    ASSERT_TRUE(first.Start(copy.Path()));
-    HWND one = WaitForWindowWithProperty("Tavrino", first.Id(), kStartMs);
-    ASSERT_TRUE(second.Start(renamed.Path()));
-    HWND two = WaitForWindowWithProperty("Tavrino2", second.Id(), kStartMs);
+    HWND one = StartAndFindWindow(copy, first);
+    HWND two = StartAndFindWindow(renamed, second);
     ASSERT_NE(one, nullptr);
     ASSERT_NE(two, nullptr);
     EXPECT_NE(one, two);
