@@ -60,8 +60,9 @@ class CDialog {
     HWND GetDlgItem(int id) const;
 
     // Window timers of the dialog: SetTimer returns the timer's id, 0 on failure.
-    UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds);
-    BOOL KillTimer(UINT_PTR id);
+    // Virtual so that tests can make them fail, which the system never does on cue.
+    virtual UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds);
+    virtual BOOL KillTimer(UINT_PTR id);
 
   protected:
     virtual BOOL OnInitDialog();  // exchanges data into the controls; TRUE

@@ -17,6 +17,7 @@ class RecordingSink {
     RecordingSink& operator=(const RecordingSink&) = delete;
 
     const std::vector<std::string>& Messages() const { return Shown(); }
+    void Clear() { Shown().clear(); }
 
   private:
     static std::vector<std::string>& Shown() {

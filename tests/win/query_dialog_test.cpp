@@ -387,4 +387,56 @@ TEST_F(QueryDialog, CancelledQueriesLeaveNoThreadsOrHandlesBehind) {
     }
 }
 
+// A query dialog whose window timers fail as the system may let them fail.
+class CFailingTimersDlg : public CQueryDlg {
+  public:
+    CFailingTimersDlg(QueryRequest* request, bool failSet, bool failKill)
+        : CQueryDlg(request), m_bFailSet(failSet), m_bFailKill(failKill) {}
+    UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds) override {
+        return m_bFailSet ? 0 : CQueryDlg::SetTimer(id, milliseconds);
+    }
+    BOOL KillTimer(UINT_PTR id) override {
+        BOOL killed = CQueryDlg::KillTimer(id);  // the real timer goes all the same
+        return m_bFailKill ? FALSE : killed;
+    }
+
+  private:
+    bool m_bFailSet;
+    bool m_bFailKill;
+};
+
+TEST_F(QueryDialog, TimerFailuresAreReportedAndTheQueryGoesOn) {
+    FakeTimeServer server;
+    SntpScript late;
+    late.replyAfterMs = 300;
+    ASSERT_TRUE(server.ServeSntp(late)) << server.Error();
+    struct Case {
+        bool failSet;
+        bool failKill;
+        std::vector<std::string> boxes;
+    };
+    for (const Case& c : {Case{true, false, {"Timer is Error.", "timer is not running"}},
+                          Case{false, true, {"killtimer error"}}}) {
+        SCOPED_TRACE(c.failSet ? "SetTimer fails" : "KillTimer fails");
+        Query query;
+        QueryRequest request;
+        request.protocol = kProtocolSntp;
+        request.server = kServer;
+        request.timeout = 5;
+        request.buffer = query.buffer;
+        request.bufferSize = kSntpPacketSize;
+        request.receiveTime = &query.receiveTime;
+        request.statusText = &query.status;
+        request.errorCode = &query.errorCode;
+        CFailingTimersDlg dialog(&request, c.failSet, c.failKill);
+        boxes.Clear();
+        dialog.DoModal();
+        // Without a countdown the reply still ends the query, and its end is reported.
+        EXPECT_EQ(request.result, 1);
+        EXPECT_EQ(query.status, "OK");
+        EXPECT_EQ(boxes.Messages(), c.boxes);
+        EXPECT_EQ(currentWorker, nullptr);
+    }
+}
+
 }  // namespace
