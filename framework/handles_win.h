@@ -25,3 +25,18 @@ class ScopedHandle {
     }
     HANDLE m_h = nullptr;
 };
+
+// A registry key, closed exactly once on whichever path its reader leaves by.
+class ScopedRegKey {
+  public:
+    explicit ScopedRegKey(HKEY key) : m_h(key) {}
+    ~ScopedRegKey() {
+        if (m_h) RegCloseKey(m_h);
+    }
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+    HKEY Get() const { return m_h; }
+
+  private:
+    HKEY m_h;
+};

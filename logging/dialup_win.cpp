@@ -6,27 +6,13 @@
 #include <vector>
 
 #include "framework/afx_win.h"
+#include "framework/handles_win.h"
 #include "logging/dialup.h"
 
 namespace {
 
 const wchar_t kInternetSettings[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-// A registry key closed exactly once, on whichever path the read leaves by.
-class ScopedRegKey {
-  public:
-    explicit ScopedRegKey(HKEY key) : m_h(key) {}
-    ~ScopedRegKey() {
-        if (m_h) RegCloseKey(m_h);
-    }
-    ScopedRegKey(const ScopedRegKey&) = delete;
-    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-    HKEY Get() const { return m_h; }
-
-  private:
-    HKEY m_h;
-};
 
 AutodialValue ReadAutodialValue(HKEY key, const wchar_t* name) {
     unsigned char data[4] = {};
