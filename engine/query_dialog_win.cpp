@@ -22,6 +22,8 @@ UINT QueryWorkerProc(LPVOID parameter) {
         (*job)->Run();
     } catch (const std::exception& error) {
         ShowMessage(CString("Internal error in the query: ") + error.what());
+    } catch (...) {
+        ShowMessage("Internal error in the query");
     }
     return 0;
 }
