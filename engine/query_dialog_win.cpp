@@ -36,14 +36,8 @@ END_MESSAGE_MAP()
 
 CQueryDlg::CQueryDlg(QueryRequest* request) : CDialog(IDD_QUERY), m_pRequest(request) {}
 
-CQueryDlg::~CQueryDlg() {
-    // A dialog that ended some other way still lets go of its worker.
-    if (m_pWorker) {
-        m_job->Abandon();
-        if (currentWorker == m_pWorker) currentWorker = nullptr;
-        delete m_pWorker;
-    }
-}
+// A dialog that ended some other way still lets go of its worker.
+CQueryDlg::~CQueryDlg() { ReleaseWorker(); }
 
 LRESULT CQueryDlg::OnShowWindow(WPARAM wParam, LPARAM) {
     // Ending the dialog hides it, which must not start anything.
@@ -90,14 +84,19 @@ bool CQueryDlg::StartWorker() {
     return true;
 }
 
-void CQueryDlg::StopWorker() {
-    // Only this dialog's own worker is stopped; another query's is left to its dialog.
-    if (!m_pWorker) return;
+bool CQueryDlg::ReleaseWorker() {
+    // Only this dialog's own worker is let go; another query's is left to its dialog.
+    if (!m_pWorker) return false;
     // The worker is never suspended: it is cut loose and runs out on the job it shares.
     m_job->Abandon();
     if (currentWorker == m_pWorker) currentWorker = nullptr;
     delete m_pWorker;
     m_pWorker = nullptr;
+    return true;
+}
+
+void CQueryDlg::StopWorker() {
+    if (!ReleaseWorker()) return;
 
     if (m_nTimerId != 0) {
         if (KillTimer(m_nTimerId)) {

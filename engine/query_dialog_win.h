@@ -33,6 +33,9 @@ class CQueryDlg : public CDialog {
 
   private:
     bool StartWorker();
+    // Lets go of this dialog's worker; false when it has none.
+    bool ReleaseWorker();
+    // Lets go of the worker and ends the countdown, reporting timer failures.
     void StopWorker();
     void EndQuery(const char* stageWord);
 

@@ -8,7 +8,6 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
     std::shared_ptr<QueryJob> job(new QueryJob());
     QueryRequest& own = job->m_request;
     job->m_server = caller.server;
-    own.window = caller.window;
     own.protocol = caller.protocol;
     own.server = job->m_server.GetString();
     own.timeout = caller.timeout;

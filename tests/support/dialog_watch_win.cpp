@@ -2,18 +2,10 @@
 
 #include <tlhelp32.h>
 
+#include "tests/support/ui_driver_win.h"
+
 namespace {
 DialogWatch* activeWatch = nullptr;
-
-std::string Utf8(const wchar_t* text, int length = -1) {
-    if (!text) return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return std::string();
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
-    if (length < 0 && !out.empty() && out.back() == '\0') out.pop_back();
-    return out;
-}
 
 bool IsDialog(HWND window) {
     wchar_t name[16] = {};
@@ -100,15 +92,9 @@ void DialogWatch::ClickButton(HWND dialog, int id) {
     PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
-std::string DialogWatch::WindowText(HWND window) {
-    wchar_t text[512] = {};
-    int length = GetWindowTextW(window, text, 512);
-    return Utf8(text, length);
-}
+std::string DialogWatch::WindowText(HWND window) { return ::WindowText(window); }
 
-std::string DialogWatch::ItemText(HWND dialog, int id) {
-    return WindowText(GetDlgItem(dialog, id));
-}
+std::string DialogWatch::ItemText(HWND dialog, int id) { return ControlText(dialog, id); }
 
 int ProcessThreadCount() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
