@@ -2,9 +2,12 @@
 
 #include "app/app_state.h"
 #include "app/start_up.h"
+#include "engine/query_request.h"
 #include "framework/afx_win.h"
+#include "framework/context.h"
 #include "framework/strings.h"
 #include "framework/text_win.h"
+#include "logging/event_log.h"
 #include "ui/clock_dlg_win.h"
 
 CClockApp theApp;
@@ -14,10 +17,10 @@ void CClockApp::RecordTimeZone(const char* key) { WriteProfileString("TZ", key, 
 BOOL CClockApp::InitInstance() {
     const CString appName = AfxGetAppName();
 
-    // One copy per executable name. The handle is kept, unreleased, for the
-    // process's life; a copy under another name is another program.
-    HANDLE instance = CreateMutexW(nullptr, TRUE, Widen(appName).c_str());
-    if (instance && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // One copy per executable name. The mutex is held, unreleased, as long as the
+    // application object lives; a copy under another name is another program.
+    m_hInstanceMutex.Reset(CreateMutexW(nullptr, TRUE, Widen(appName).c_str()));
+    if (m_hInstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
         return FALSE;
     }
@@ -28,7 +31,12 @@ BOOL CClockApp::InitInstance() {
     }
 
     ScanCommandLine(m_lpCmdLine);
-    SetAppProfilePath(MakeProfilePath(AfxGetModulePath()));
+    SetProfilePath(MakeProfilePath(AfxGetModulePath()));
+    // The packet trace is given to the queries, chosen here once: the switch and the
+    // file beside the profile.
+    const SntpTrace trace{&WriteSntpLog, EventLogPath(GetProfilePath())};
+    const bool traced = (traceFlags & kTracePackets) != 0;
+    ScopedContext seams(CurrentContext().With(traced ? &trace : nullptr));
 
     // The C runtime's local time is Japan Standard Time for every text the program
     // makes; the Win32 clock calls keep the host's own zone.

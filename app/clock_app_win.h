@@ -3,6 +3,7 @@
 // the main dialog, whose end is the program's end.
 #pragma once
 
+#include "framework/handles_win.h"
 #include "framework/winapp_win.h"
 
 class CClockApp : public CWinApp {
@@ -11,6 +12,9 @@ class CClockApp : public CWinApp {
 
   private:
     void RecordTimeZone(const char* key);
+
+    // One copy per executable name: held, never released, while the process runs.
+    ScopedHandle m_hInstanceMutex;
 };
 
 // The one application object.

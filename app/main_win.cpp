@@ -1,14 +1,15 @@
-// The program's entry: the framework's seams bound to the real things, then the
-// application object's start-up, which runs the main dialog to its end.
+// The program's entry: the seams bound to the real things, then the application
+// object's start-up, which runs the main dialog to its end.
 #include "app/clock_app_win.h"
 #include "engine/query_dialog_win.h"
-#include "engine/query_runner.h"
 #include "framework/afx_win.h"
-#include "framework/notify.h"
+#include "framework/context.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    BindMessageSink(&ShowMessageBox);
-    BindQueryRunner(&RunQueryInDialog);
+    Context real;
+    real.showMessage = &ShowMessageBox;
+    real.runQuery = &RunQueryInDialog;
+    ScopedContext seams(real);
     theApp.m_lpCmdLine = AfxGetCommandTail();
     theApp.InitInstance();
     return 0;

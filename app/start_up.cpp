@@ -31,8 +31,9 @@ unsigned short ScanCommandLine(const char* commandLine) {
     return traceFlags;
 }
 
-CString MakeProfilePath(const CString& modulePath) {
-    return modulePath.Left(modulePath.GetLength() - 3) + "INI";
+std::wstring MakeProfilePath(const std::wstring& modulePath) {
+    const std::size_t kept = modulePath.size() > 3 ? modulePath.size() - 3 : 0;
+    return modulePath.substr(0, kept) + L"INI";
 }
 
 CString TimeZoneRecord() {

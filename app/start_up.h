@@ -3,6 +3,8 @@
 // saving for the whole process.
 #pragma once
 
+#include <string>
+
 #include "framework/cstring.h"
 
 // Sets traceFlags from the command line (the text after the program name) and
@@ -11,7 +13,7 @@ unsigned short ScanCommandLine(const char* commandLine);
 
 // The profile beside the executable: its full path with the last three characters
 // replaced by "INI", whatever they are (D:\Tools\clock.exe gives D:\Tools\clock.INI).
-CString MakeProfilePath(const CString& modulePath);
+std::wstring MakeProfilePath(const std::wstring& modulePath);
 
 // The C runtime's time-zone state as start-up records it: daylight flag, offset in
 // whole hours east-negative ("-9" for UTC+9), standard and daylight zone names, and

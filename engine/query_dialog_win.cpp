@@ -1,7 +1,5 @@
 #include "engine/query_dialog_win.h"
 
-#include <exception>
-
 #include "framework/afx_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
@@ -17,47 +15,39 @@ unsigned lastSerial = 0;  // user-interface thread only
 UINT QueryWorkerProc(LPVOID parameter) {
     std::unique_ptr<std::shared_ptr<QueryJob>> job(
         static_cast<std::shared_ptr<QueryJob>*>(parameter));
-    // No exception may end the thread unseen; the dialog's countdown still ends the query.
-    try {
-        (*job)->Run();
-    } catch (const std::exception& error) {
-        ShowMessage(CString("Internal error in the query: ") + error.what());
-    } catch (...) {
-        ShowMessage("Internal error in the query");
-    }
+    // The job turns any exception of the exchange into the query's outcome.
+    (*job)->Run();
     return 0;
 }
 
 BEGIN_MESSAGE_MAP(CQueryDlg)
-    ON_MESSAGE(WM_SHOWWINDOW, OnShowWindow)
-    ON_MESSAGE(WM_TIMER, OnTimer)
+    ON_WM_SHOWWINDOW()
+    ON_WM_TIMER()
     ON_MESSAGE(WM_QUERY_DONE, OnQueryDone)
 END_MESSAGE_MAP()
 
-CQueryDlg::CQueryDlg(QueryRequest* request) : CDialog(IDD_QUERY), m_pRequest(request) {}
+CQueryDlg::CQueryDlg(QueryRequest* request)
+    : CDialog(IDD_QUERY), m_pRequest(request), m_countdown(this, kCountdownTimer) {}
 
 // A dialog that ended some other way still lets go of its worker.
 CQueryDlg::~CQueryDlg() { ReleaseWorker(); }
 
-LRESULT CQueryDlg::OnShowWindow(WPARAM wParam, LPARAM) {
+void CQueryDlg::OnShowWindow(BOOL shown, UINT) {
     // Ending the dialog hides it, which must not start anything.
-    if (wParam == FALSE) return 0;
+    if (!shown) return;
     SetWindowText(LoadAppString(IDS_TITLE));
     // Another query's worker still runs, or this dialog has had its worker: a second
     // show starts nothing, and this dialog then ends only by cancel.
-    if (currentWorker || m_bStarted) return 0;
+    if (currentWorker || m_bStarted) return;
     m_bStarted = true;
 
     SetDlgItemText(IDC_QUERY_SERVER, m_pRequest->server);
     m_pRequest->window = m_hWnd;
-    if (!StartWorker()) return 0;
+    if (!StartWorker()) return;
 
-    m_nTimerId = 0;
     m_nRemaining = m_pRequest->timeout;
     SetDlgItemInt(IDC_QUERY_REMAINING, m_nRemaining, TRUE);
-    m_nTimerId = SetTimer(kCountdownTimer, 1000);
-    if (m_nTimerId == 0) AfxMessageBox("Timer is Error.");
-    return 0;
+    if (!m_countdown.Set(1000)) AfxMessageBox("Timer is Error.");
 }
 
 bool CQueryDlg::StartWorker() {
@@ -67,19 +57,22 @@ bool CQueryDlg::StartWorker() {
     unsigned serial = m_nSerial;
     m_job->SetDoneNotice([window, serial] { PostMessageW(window, WM_QUERY_DONE, serial, 0); });
 
-    auto* share = new std::shared_ptr<QueryJob>(m_job);
+    // The worker's share of the job, which it takes over when it runs.
+    auto share = std::make_unique<std::shared_ptr<QueryJob>>(m_job);
     CWinThread* worker =
-        AfxBeginThread(&QueryWorkerProc, share, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+        AfxBeginThread(&QueryWorkerProc, share.get(), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
     if (!worker) {
-        delete share;
+        int error = static_cast<int>(GetLastError());
         m_pRequest->result = 0;
         *m_pRequest->statusText = "Thread";
-        *m_pRequest->errorCode = static_cast<int>(GetLastError());
+        *m_pRequest->errorCode = error;
         EndDialog(IDOK);
         return false;
     }
-    currentWorker = m_pWorker = worker;
-    worker->m_bAutoDelete = FALSE;  // the dialog deletes it
+    worker->m_bAutoDelete = FALSE;  // this dialog owns it, before it runs
+    m_pWorker.reset(worker);
+    currentWorker = worker;
+    share.release();
     worker->ResumeThread();
     return true;
 }
@@ -89,23 +82,18 @@ bool CQueryDlg::ReleaseWorker() {
     if (!m_pWorker) return false;
     // The worker is never suspended: it is cut loose and runs out on the job it shares.
     m_job->Abandon();
-    if (currentWorker == m_pWorker) currentWorker = nullptr;
-    delete m_pWorker;
-    m_pWorker = nullptr;
+    if (currentWorker == m_pWorker.get()) currentWorker = nullptr;
+    m_pWorker.reset();
     return true;
 }
 
 void CQueryDlg::StopWorker() {
     if (!ReleaseWorker()) return;
 
-    if (m_nTimerId != 0) {
-        if (KillTimer(m_nTimerId)) {
-            m_nTimerId = 0;
-        } else {
-            AfxMessageBox("killtimer error");
-        }
-    } else {
+    if (!m_countdown.IsRunning()) {
         AfxMessageBox("timer is not running");
+    } else if (!m_countdown.Kill()) {
+        AfxMessageBox("killtimer error");
     }
 }
 
@@ -116,20 +104,19 @@ void CQueryDlg::EndQuery(const char* stageWord) {
     *m_pRequest->errorCode = 0;
 }
 
-LRESULT CQueryDlg::OnTimer(WPARAM wParam, LPARAM) {
-    if (wParam != kCountdownTimer || m_nTimerId == 0) return 0;
+void CQueryDlg::OnTimer(UINT_PTR id) {
+    if (id != m_countdown.Id() || !m_countdown.IsRunning()) return;
     --m_nRemaining;
     SetDlgItemInt(IDC_QUERY_REMAINING, m_nRemaining, TRUE);
     if (m_nRemaining <= 0) {
         EndQuery("TimeOut");
         OnOK();
     }
-    return 0;
 }
 
-LRESULT CQueryDlg::OnQueryDone(WPARAM wParam, LPARAM) {
+LRESULT CQueryDlg::OnQueryDone(WPARAM serial, LPARAM) {
     // A message of an earlier query, or one that arrives after this one has ended.
-    if (!m_pWorker || wParam != m_nSerial) return 0;
+    if (!m_pWorker || serial != m_nSerial) return 0;
     StopWorker();
     m_job->CopyOutcomeTo(*m_pRequest);
     OnOK();

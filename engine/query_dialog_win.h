@@ -8,16 +8,19 @@
 #include "engine/query_job.h"
 #include "framework/dialog_win.h"
 #include "framework/thread_win.h"
+#include "framework/timer_win.h"
 
 // Posted by the worker to the dialog when the exchange has ended; wParam carries
 // the query's serial number so that a message meant for an earlier dialog is ignored.
 constexpr UINT WM_QUERY_DONE = WM_USER + 100;
 
 // The running query's worker thread, or null. It limits the program to one worker
-// at a time and is touched only on the user-interface thread.
+// at a time and is touched only on the user-interface thread. It owns nothing: the
+// worker's dialog owns the worker's object.
 extern CWinThread* currentWorker;
 
-// The worker thread's procedure; the parameter is a heap-held share of the job.
+// The worker thread's procedure; the parameter is a heap-held share of the job
+// (std::shared_ptr<QueryJob>*), which the procedure takes over.
 UINT QueryWorkerProc(LPVOID parameter);
 
 class CQueryDlg : public CDialog {
@@ -27,9 +30,9 @@ class CQueryDlg : public CDialog {
 
   protected:
     void OnCancel() override;
-    LRESULT OnShowWindow(WPARAM wParam, LPARAM lParam);
-    LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
-    LRESULT OnQueryDone(WPARAM wParam, LPARAM lParam);
+    void OnShowWindow(BOOL shown, UINT status);
+    void OnTimer(UINT_PTR id);
+    LRESULT OnQueryDone(WPARAM serial, LPARAM);
 
   private:
     bool StartWorker();
@@ -39,13 +42,13 @@ class CQueryDlg : public CDialog {
     void StopWorker();
     void EndQuery(const char* stageWord);
 
-    QueryRequest* m_pRequest;         // the caller's; written only on this thread
-    UINT_PTR m_nTimerId = 0;          // the countdown timer; 0 while none runs
-    int m_nRemaining = 0;             // seconds left, shown in the dialog
-    bool m_bStarted = false;          // this dialog has started its worker once
-    unsigned m_nSerial = 0;           // this query's number in the completion message
-    CWinThread* m_pWorker = nullptr;  // this dialog's worker while it is attached
-    std::shared_ptr<QueryJob> m_job;  // what the worker works on
+    QueryRequest* m_pRequest;               // the caller's; written only on this thread
+    CDialogTimer m_countdown;               // one tick a second while the worker is attached
+    int m_nRemaining = 0;                   // seconds left, shown in the dialog
+    bool m_bStarted = false;                // this dialog has started its worker once
+    unsigned m_nSerial = 0;                 // this query's number in the completion message
+    std::unique_ptr<CWinThread> m_pWorker;  // this dialog's worker while it is attached
+    std::shared_ptr<QueryJob> m_job;        // what the worker works on
 
     DECLARE_MESSAGE_MAP(CQueryDlg)
 };

@@ -1,6 +1,7 @@
 #include "engine/query_job.h"
 
 #include <cstring>
+#include <exception>
 
 #include "engine/exchange.h"
 
@@ -12,6 +13,7 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
     own.server = job->m_server.GetString();
     own.timeout = caller.timeout;
     own.beep = caller.beep;
+    own.trace = caller.trace;
     own.buffer = job->m_buffer;
     // A receive length beyond the job's buffer is cut to it; the caller's buffer is
     // never larger than the longest reply.
@@ -32,7 +34,18 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
 }
 
 void QueryJob::Run() {
-    int result = ExchangeWithServer(&m_request);
+    int result = 0;
+    // No exception may end the worker unseen, and the worker may show no box: the
+    // failure becomes the query's outcome, which the user sees as its status text.
+    try {
+        result = ExchangeWithServer(&m_request);
+    } catch (const std::exception& error) {
+        m_statusText = CString("Internal error: ") + error.what();
+        m_errorCode = 0;
+    } catch (...) {
+        m_statusText = "Internal error";
+        m_errorCode = 0;
+    }
     std::lock_guard<std::mutex> hold(m_lock);
     m_request.result = result;
     m_finished = true;
@@ -55,5 +68,6 @@ bool QueryJob::CopyOutcomeTo(QueryRequest& caller) {
     if (caller.receiveTime && m_request.receiveTime) *caller.receiveTime = m_receiveTime;
     if (caller.statusText) *caller.statusText = m_statusText;
     if (caller.errorCode) *caller.errorCode = m_errorCode;
+    caller.traceNotOpened = m_request.traceNotOpened;
     return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "engine/sntp.h"
 #include "framework/cstring.h"
@@ -14,6 +15,17 @@ enum Protocol { kProtocolSntp = 0, kProtocolTime = 1, kProtocolDaytime = 2 };
 // Receive lengths of the three protocols.
 constexpr int kTimeReplySize = 4;
 constexpr int kDaytimeReplySize = 512;
+
+// The packet trace as a query is given it: the writer and the file it appends to,
+// chosen once on the user-interface thread. Off while write is null. The writer
+// returns 1 when the record was written, 0 when writing failed, and -1 when the
+// file could not be opened.
+using SntpTraceWriter = int (*)(const std::wstring& path, const CString& server,
+                                const unsigned char* reply, const TimeStamp& receiveTime);
+struct SntpTrace {
+    SntpTraceWriter write = nullptr;
+    std::wstring path;
+};
 
 struct QueryRequest {
     HWND window = nullptr;             // the query dialog; the worker posts completion here
@@ -28,6 +40,8 @@ struct QueryRequest {
     CString* statusText = nullptr;     // "OK" or the failing stage's word
     int* errorCode = nullptr;          // socket error code of the failing stage, or 0
     int result = 0;                    // 1 when the exchange succeeded
+    SntpTrace trace;                   // where an accepted SNTP reply is traced
+    bool traceNotOpened = false;       // the trace file would not open: told after the query
 
     // Set by a query dialog that has given up on the worker (time-out or cancel).
     // The exchange looks at it between its stages and while it waits for the reply,

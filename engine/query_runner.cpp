@@ -1,15 +1,7 @@
 #include "engine/query_runner.h"
 
-#include <atomic>
-
 #include "engine/exchange.h"
 #include "framework/notify.h"
-
-namespace {
-std::atomic<QueryRunner> boundRunner{nullptr};
-}
-
-QueryRunner BindQueryRunner(QueryRunner runner) { return boundRunner.exchange(runner); }
 
 void RunExchangeSynchronously(QueryRequest& request) {
     request.result = ExchangeWithServer(&request);
@@ -28,9 +20,12 @@ int RunQuery(int protocol, const char* server, int timeout, int beep, unsigned c
     request.statusText = &statusText;
     request.errorCode = &errorCode;
     request.result = 0;
+    const Context& context = CurrentContext();
+    if (context.sntpTrace && protocol == kProtocolSntp) request.trace = *context.sntpTrace;
 
-    QueryRunner runner = boundRunner.load();
-    (runner ? runner : RunExchangeSynchronously)(request);
+    (context.runQuery ? context.runQuery : RunExchangeSynchronously)(request);
+    // The worker may not show a box; the user hears of the trace file here, once.
+    if (request.traceNotOpened) ShowMessage("Can not open the logfile");
 
     if (request.result != 0) {
         statusText = "OK";

@@ -39,10 +39,7 @@ CString AfxGetAppName() {
     return Narrow(name.c_str(), static_cast<int>(name.size()));
 }
 
-CString AfxGetModulePath() {
-    std::wstring path = ModuleFileName();
-    return Narrow(path.c_str(), static_cast<int>(path.size()));
-}
+std::wstring AfxGetModulePath() { return ModuleFileName(); }
 
 HWND AfxGetMainWnd() { return mainWindow.load(); }
 void AfxSetMainWnd(HWND window) { mainWindow.store(window); }

@@ -2,6 +2,8 @@
 // main window, plain message boxes, and the socket library.
 #pragma once
 
+#include <string>
+
 #include "framework/cstring.h"
 #include "framework/win_types.h"
 
@@ -9,8 +11,8 @@
 // message box.
 CString AfxGetAppName();
 
-// The executable's full path, however long.
-CString AfxGetModulePath();
+// The executable's full path, however long, as the system gives it (wide).
+std::wstring AfxGetModulePath();
 
 // The application's main window, or null. A dialog or message box run without a
 // parent is owned by it, and it is disabled while they run.

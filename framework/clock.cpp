@@ -1,16 +1,10 @@
 #include "framework/clock.h"
 
-#include <atomic>
+#include "framework/context.h"
 
 IClock& PlatformClock();  // clock_win32.cpp or clock_posix.cpp
 
-namespace {
-std::atomic<IClock*> boundClock{nullptr};
-}
-
 IClock& PcClock() {
-    IClock* clock = boundClock.load();
+    IClock* clock = CurrentContext().clock;
     return clock ? *clock : PlatformClock();
 }
-
-IClock* BindPcClock(IClock* clock) { return boundClock.exchange(clock); }

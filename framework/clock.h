@@ -17,9 +17,8 @@ class IClock {
     virtual BOOL SetLocalTime(const SYSTEMTIME* local) = 0;
 };
 
-// The clock in force: the bound one, or the platform clock when none is bound.
+// The clock in force: the context's, or the platform clock when it has none.
 IClock& PcClock();
 
-// Binds a clock (nullptr restores the platform clock) and returns the previous binding.
-// Bind before any query starts; the binding is read from the worker thread.
-IClock* BindPcClock(IClock* clock);
+// FILETIME of 1970-01-01 00:00:00 UTC: 100-nanosecond intervals since 1601.
+constexpr long long kFileTime1970 = 116444736000000000LL;

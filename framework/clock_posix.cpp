@@ -7,8 +7,6 @@
 #include "framework/clock.h"
 
 namespace {
-// FILETIME counts 100 ns intervals from 1601; Unix time counts from 1970.
-constexpr std::int64_t kFileTime1970 = 116444736000000000LL;
 
 class PosixClock : public IClock {
   public:

@@ -6,8 +6,43 @@
 #include "framework/afx_win.h"
 #include "framework/notify.h"
 #include "framework/text_win.h"
+#include "framework/timer_win.h"
+
+namespace {
+
+// No exception may cross into the system's dialog manager.
+template <class Action>
+void Guarded(Action action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        ShowMessage(CString("Internal error: ") + error.what());
+    } catch (...) {
+        ShowMessage("Internal error");
+    }
+}
+
+// Clears a flag for the time of one message and gives it back its value afterwards.
+class FlagForOneMessage {
+  public:
+    explicit FlagForOneMessage(bool& flag) : m_flag(flag), m_outer(flag) { m_flag = false; }
+    ~FlagForOneMessage() { m_flag = m_outer; }
+    FlagForOneMessage(const FlagForOneMessage&) = delete;
+    FlagForOneMessage& operator=(const FlagForOneMessage&) = delete;
+
+  private:
+    bool& m_flag;
+    bool m_outer;
+};
+
+}  // namespace
 
 CDialog::CDialog(UINT templateId, HWND parent) : m_nTemplateId(templateId), m_hParent(parent) {}
+
+// Timer owners that outlive their dialog are left holding nothing.
+CDialog::~CDialog() {
+    for (CDialogTimer* timer : m_timers) timer->DialogGone();
+}
 
 INT_PTR CDialog::DoModal() {
     HWND owner = m_hParent ? m_hParent : AfxGetMainWnd();
@@ -31,24 +66,35 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     }
     // Messages that come before WM_INITDIALOG (WM_SETFONT) find no object yet.
     if (!dialog) return FALSE;
-    // No exception may cross into the system's dialog manager.
-    try {
-        return dialog->Handle(message, wParam, lParam);
-    } catch (const std::exception& error) {
-        ShowMessage(CString("Internal error: ") + error.what());
-    } catch (...) {
-        ShowMessage("Internal error");
+    INT_PTR answer = FALSE;
+    Guarded([&] { answer = dialog->Handle(message, wParam, lParam); });
+    // The window's end, whatever its handlers did: its timers go with it.
+    if (message == WM_DESTROY) {
+        Guarded([&] {
+            for (CDialogTimer* timer : dialog->m_timers) timer->WindowDestroyed();
+        });
+    } else if (message == WM_NCDESTROY) {
+        dialog->m_hWnd = nullptr;
     }
-    return FALSE;
+    return answer;
 }
 
 INT_PTR CDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) return OnInitDialog();
     LRESULT result = 0;
-    if (OnMessage(message, wParam, lParam, &result)) {
-        // Notifications keep their default handling as well (the dialog manager frees
-        // its font on WM_DESTROY, for one); other messages are answered here.
-        if (message == WM_DESTROY || message == WM_SHOWWINDOW || message == WM_TIMER) return FALSE;
+    MessageReply reply = MessageReply::kResult;
+    bool handled = false;
+    bool deferred = false;
+    {
+        // A handler may run a modal loop (a message box) that brings this dialog
+        // further messages; each asks for the default handling on its own.
+        FlagForOneMessage scope(m_bDefault);
+        handled = OnMessage(message, wParam, lParam, &result, &reply);
+        deferred = m_bDefault;
+    }
+    if (handled) {
+        if (deferred || reply == MessageReply::kDefault) return FALSE;
+        if (reply == MessageReply::kDirect) return static_cast<INT_PTR>(result);
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
@@ -66,6 +112,12 @@ INT_PTR CDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return FALSE;
 }
 
+void CDialog::Default() { m_bDefault = true; }
+
+void CDialog::OnSysCommand(UINT, LPARAM) { Default(); }
+
+void CDialog::OnPaint() { Default(); }
+
 BOOL CDialog::OnInitDialog() {
     UpdateData(FALSE);
     return TRUE;
@@ -79,7 +131,7 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
-bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
+bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT*, MessageReply*) { return false; }
 
 BOOL CDialog::UpdateData(BOOL saveAndValidate) {
     CDataExchange exchange(this, saveAndValidate != FALSE);
@@ -112,11 +164,12 @@ void CDialog::SetDlgItemInt(int id, int value, BOOL isSigned) {
 
 HWND CDialog::GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
 
+// Without a window these would make or end a timer of the thread instead.
 UINT_PTR CDialog::SetTimer(UINT_PTR id, UINT milliseconds) {
-    return ::SetTimer(m_hWnd, id, milliseconds, nullptr);
+    return m_hWnd ? ::SetTimer(m_hWnd, id, milliseconds, nullptr) : 0;
 }
 
-BOOL CDialog::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
+BOOL CDialog::KillTimer(UINT_PTR id) { return m_hWnd ? ::KillTimer(m_hWnd, id) : FALSE; }
 
 void DDX_Text(CDataExchange* pDX, int id, CString& value) {
     if (pDX->m_bSaveAndValidate) {

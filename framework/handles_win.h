@@ -1,42 +1,27 @@
-// Owners of Win32 handles: each closes what it holds exactly once.
+// Owners of Win32 handles (see owner.h): a kernel handle (thread, mutex, event,
+// file) and a registry key, each closed exactly once.
 #pragma once
 
+#include "framework/owner.h"
 #include "framework/win_types.h"
 
-class ScopedHandle {
-  public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE handle) : m_h(handle) {}
-    ~ScopedHandle() { Close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE handle = nullptr) {
-        Close();
-        m_h = handle;
+// Kernel handles. Some functions report failure with null (CreateMutex,
+// _beginthreadex), others with INVALID_HANDLE_VALUE (CreateFile, snapshots): both
+// mean that nothing is held.
+struct HandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle handle) {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
     }
-
-  private:
-    void Close() {
-        if (IsValid()) CloseHandle(m_h);
-        m_h = nullptr;
-    }
-    HANDLE m_h = nullptr;
+    static bool Close(Handle handle) { return CloseHandle(handle) != FALSE; }
 };
+using ScopedHandle = Owner<HandleTraits>;
 
-// A registry key, closed exactly once on whichever path its reader leaves by.
-class ScopedRegKey {
-  public:
-    explicit ScopedRegKey(HKEY key) : m_h(key) {}
-    ~ScopedRegKey() {
-        if (m_h) RegCloseKey(m_h);
-    }
-    ScopedRegKey(const ScopedRegKey&) = delete;
-    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-    HKEY Get() const { return m_h; }
-
-  private:
-    HKEY m_h;
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle key) { return key != nullptr; }
+    static bool Close(Handle key) { return RegCloseKey(key) == ERROR_SUCCESS; }
 };
+using ScopedRegKey = Owner<RegKeyTraits>;

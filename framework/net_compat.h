@@ -61,6 +61,8 @@ constexpr int WSANO_RECOVERY = 11003;
 constexpr int WSANO_DATA = 11004;
 #endif
 
+#include "framework/owner.h"
+
 namespace net {
 
 // WSAGetLastError.
@@ -136,3 +138,11 @@ inline int Recv(SOCKET s, void* buffer, int length) {
 #endif
 
 }  // namespace net
+
+struct SocketTraits {
+    using Handle = SOCKET;
+    static Handle Invalid() { return INVALID_SOCKET; }
+    static bool IsValid(Handle s) { return s != INVALID_SOCKET; }
+    static bool Close(Handle s) { return net::CloseSocket(s) == 0; }
+};
+using ScopedSocket = Owner<SocketTraits>;

@@ -1,6 +1,5 @@
 #include "framework/notify.h"
 
-#include <atomic>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -18,21 +17,14 @@ void PlatformBeep(unsigned frequency, unsigned milliseconds) {
     (void)milliseconds;
 #endif
 }
-
-std::atomic<MessageSink> boundSink{nullptr};
-std::atomic<BeepSink> boundBeep{nullptr};
 }  // namespace
 
 void ShowMessage(const CString& text) {
-    MessageSink sink = boundSink.load();
+    MessageSink sink = CurrentContext().showMessage;
     (sink ? sink : WriteToStderr)(text);
 }
 
-MessageSink BindMessageSink(MessageSink sink) { return boundSink.exchange(sink); }
-
 void PlayBeep(unsigned frequency, unsigned milliseconds) {
-    BeepSink sink = boundBeep.load();
+    BeepSink sink = CurrentContext().beep;
     (sink ? sink : PlatformBeep)(frequency, milliseconds);
 }
-
-BeepSink BindBeepSink(BeepSink sink) { return boundBeep.exchange(sink); }

@@ -3,7 +3,7 @@
 #include <process.h>
 
 CWinThread::CWinThread(AFX_THREADPROC procedure, LPVOID parameter)
-    : m_block(new StartBlock{procedure, parameter, {}, this}) {}
+    : m_block(std::make_shared<StartBlock>(procedure, parameter, this)) {}
 
 CWinThread::~CWinThread() {
     std::lock_guard<std::mutex> hold(m_block->lock);
@@ -13,35 +13,35 @@ CWinThread::~CWinThread() {
 DWORD CWinThread::ResumeThread() { return ::ResumeThread(m_hThread.Get()); }
 
 unsigned __stdcall CWinThread::Start(void* block) {
+    // The thread's share of the block, handed over by AfxBeginThread.
     std::unique_ptr<std::shared_ptr<StartBlock>> share(
         static_cast<std::shared_ptr<StartBlock>*>(block));
     StartBlock& start = **share;
     UINT result = start.procedure(start.parameter);
-    CWinThread* autoDeleted = nullptr;
+    // Taken under the lock, deleted after it: the object's destructor takes the lock.
+    std::unique_ptr<CWinThread> autoDeleted;
     {
         std::lock_guard<std::mutex> hold(start.lock);
-        if (start.object && start.object->m_bAutoDelete) autoDeleted = start.object;
+        if (start.object && start.object->m_bAutoDelete) autoDeleted.reset(start.object);
     }
-    delete autoDeleted;
     return result;
 }
 
 CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority, UINT stackSize,
                            DWORD createFlags) {
-    CWinThread* thread = new CWinThread(procedure, parameter);
+    auto thread = std::make_unique<CWinThread>(procedure, parameter);
+    auto share = std::make_unique<std::shared_ptr<CWinThread::StartBlock>>(thread->m_block);
     // Always start suspended, so that the object is complete before the thread runs.
     unsigned id = 0;
-    auto* share = new std::shared_ptr<CWinThread::StartBlock>(thread->m_block);
-    uintptr_t handle =
-        _beginthreadex(nullptr, stackSize, &CWinThread::Start, share, CREATE_SUSPENDED, &id);
-    if (handle == 0) {
-        delete share;
-        delete thread;
-        return nullptr;
-    }
-    thread->m_hThread.Reset(reinterpret_cast<HANDLE>(handle));
+    thread->m_hThread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, stackSize, &CWinThread::Start, share.get(), CREATE_SUSPENDED, &id)));
+    if (!thread->m_hThread) return nullptr;
+    // The new thread takes its share back first thing when it runs.
+    share.release();
     thread->m_nThreadID = id;
     SetThreadPriority(thread->Handle(), priority);
-    if ((createFlags & CREATE_SUSPENDED) == 0) thread->ResumeThread();
-    return thread;
+    // From here the object belongs to the thread (m_bAutoDelete) or to the caller.
+    CWinThread* started = thread.release();
+    if ((createFlags & CREATE_SUSPENDED) == 0) started->ResumeThread();
+    return started;
 }

@@ -1,6 +1,8 @@
-// Worker threads in the manner of the framework the program was written for: a
-// thread object that may be created suspended, resumed, and deleted by its owner
-// (or by itself at its end when m_bAutoDelete is set).
+// Worker threads. AfxBeginThread starts a procedure on a thread of its own and
+// returns the thread's object, which holds the thread's handle. Either the thread
+// deletes that object when its procedure returns (m_bAutoDelete, the default), or
+// whoever clears m_bAutoDelete owns it and deletes it. Clearing it is only safe
+// before the thread runs: create it suspended, clear the flag, then resume it.
 #pragma once
 
 #include <memory>
@@ -28,8 +30,11 @@ class CWinThread {
 
   private:
     friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD);
-    // What the thread needs, shared between it and this object.
+    // What the thread needs, shared between it and this object: whichever of the
+    // two ends last frees it.
     struct StartBlock {
+        StartBlock(AFX_THREADPROC startProcedure, LPVOID startParameter, CWinThread* owner)
+            : procedure(startProcedure), parameter(startParameter), object(owner) {}
         AFX_THREADPROC procedure;
         LPVOID parameter;
         std::mutex lock;

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "framework/text_win.h"
 
 namespace {
@@ -20,17 +19,16 @@ CWinApp* AfxGetApp() { return application; }
 
 int CWinApp::GetProfileInt(const CString& section, const CString& key, int defaultValue) const {
     return static_cast<int>(GetPrivateProfileIntW(Widen(section).c_str(), Widen(key).c_str(),
-                                                  defaultValue, Widen(AppProfilePath()).c_str()));
+                                                  defaultValue, m_strProfilePath.c_str()));
 }
 
 CString CWinApp::GetProfileString(const CString& section, const CString& key) const {
-    std::wstring file = Widen(AppProfilePath());
     // A value that fills the buffer may have been cut; grow until it fits.
     std::vector<wchar_t> value(256);
     for (int attempt = 0; attempt < 10; ++attempt) {
         DWORD length =
             GetPrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), L"", value.data(),
-                                     static_cast<DWORD>(value.size()), file.c_str());
+                                     static_cast<DWORD>(value.size()), m_strProfilePath.c_str());
         if (length + 1 < value.size()) return Narrow(value.data(), static_cast<int>(length));
         value.resize(value.size() * 4);
     }
@@ -39,7 +37,7 @@ CString CWinApp::GetProfileString(const CString& section, const CString& key) co
 
 BOOL CWinApp::WriteProfileString(const CString& section, const CString& key, const CString& value) {
     return WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(),
-                                      Widen(value).c_str(), Widen(AppProfilePath()).c_str());
+                                      Widen(value).c_str(), m_strProfilePath.c_str());
 }
 
 CString AfxGetCommandTail() {

@@ -24,8 +24,6 @@ AutodialValue ReadAutodialValue(HKEY key, const wchar_t* name) {
     return AutodialValueFromData(data, length);
 }
 
-RasEnumerator boundEnumerator = nullptr;
-
 // Connections may come up while the buffer is grown; give up after a few rounds rather
 // than chase them.
 constexpr int kEnumerationAttempts = 8;
@@ -47,7 +45,8 @@ int ReadAutodialSetting() {
 }
 
 HRASCONN FindDialupConnection() {
-    RasEnumerator enumerate = boundEnumerator ? boundEnumerator : &RasEnumConnectionsA;
+    RasEnumerator bound = CurrentContext().enumerateDialup;
+    RasEnumerator enumerate = bound ? bound : &RasEnumConnectionsA;
     std::vector<RASCONNA> entries(1);
     for (int attempt = 0; attempt < kEnumerationAttempts; ++attempt) {
         for (RASCONNA& entry : entries) {
@@ -78,10 +77,4 @@ int CheckDialupConnection() {
         "\xC0\xDE\xB2\xB1\xD9\xB1\xAF\xCC\xDF\x82\xC9\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xC4"
         "\x82\xA2\x82\xDC\x82\xB9\x82\xF1\x81\x42");
     return 0;
-}
-
-RasEnumerator BindRasEnumerator(RasEnumerator enumerator) {
-    RasEnumerator previous = boundEnumerator;
-    boundEnumerator = enumerator;
-    return previous;
 }

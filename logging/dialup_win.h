@@ -3,6 +3,7 @@
 // changes a setting.
 #pragma once
 
+#include "framework/context.h"
 #include "framework/win_types.h"
 
 #include <ras.h>
@@ -19,9 +20,6 @@ int ReadAutodialSetting();
 // connections cannot be listed.
 HRASCONN FindDialupConnection();
 
-// The enumeration that FindDialupConnection asks, RasEnumConnectionsA by default.
-// Dial-up connections cannot be made where the tests run, so tests bind their own.
-using RasEnumerator = DWORD(WINAPI*)(LPRASCONNA entries, LPDWORD bytes, LPDWORD count);
-
-// Binds the enumeration (nullptr restores RasEnumConnectionsA); returns the previous.
-RasEnumerator BindRasEnumerator(RasEnumerator enumerator);
+// FindDialupConnection asks the context's enumeration (framework/context.h),
+// RasEnumConnectionsA by default: dial-up connections cannot be made where the tests
+// run, so tests bind their own.

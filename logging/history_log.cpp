@@ -4,16 +4,14 @@
 #include <ctime>
 #include <string>
 
-#include "app/app_state.h"
 #include "engine/query_request.h"
+#include "engine/time_text.h"
 #include "framework/atoi.h"
 #include "framework/crt_time.h"
+#include "framework/file.h"
 #include "framework/notify.h"
 
 namespace {
-
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Character positions of the fields in Www Mmm DD HH:MM:SS YYYY.
 constexpr std::size_t kMonthAt = 4;
@@ -34,12 +32,10 @@ std::string Piece(const std::string& text, std::size_t first, std::size_t count)
 int PieceValue(const std::string& piece) { return static_cast<int>(AtoiSaturating(piece)); }
 
 int MonthIndex(const std::string& piece) {
-    for (int month = 0; month < 12; ++month) {
-        if (piece == kMonthNames[month]) return month;
-    }
     // A text without a month name is no time text of ours; January at least gives
     // every such text one fixed reading, the same on each run and platform.
-    return 0;
+    const int month = MonthFromName(piece.c_str());
+    return month == 0 ? 0 : month - 1;
 }
 
 const char* ProtocolName(int protocol) {
@@ -53,9 +49,8 @@ const char* ProtocolName(int protocol) {
 
 }  // namespace
 
-CString HistoryLogPath() {
-    const CString& profile = AppProfilePath();
-    return profile.Left(profile.ReverseFind('.') + 1) + "log";
+std::wstring HistoryLogPath(const std::wstring& profilePath) {
+    return ReplaceAfterLastDot(profilePath, L"log");
 }
 
 long long TimeTextToSeconds(const CString& text) {
@@ -75,12 +70,15 @@ long long TimeTextToSeconds(const CString& text) {
     return LocalMktime(&when);
 }
 
-int WriteHistoryRecord(CString pcTimeText, CString server, int protocol, int mode, CString detail,
-                       CString serverTimeText) {
+int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server, int protocol,
+                       int mode, CString detail, CString serverTimeText) {
+    // A time that the runtime cannot convert gives no difference rather than a
+    // made-up one.
     CString difference = "x";
     if (!pcTimeText.IsEmpty() && !serverTimeText.IsEmpty()) {
-        difference.Format("%+lld",
-                          TimeTextToSeconds(pcTimeText) - TimeTextToSeconds(serverTimeText));
+        const long long pc = TimeTextToSeconds(pcTimeText);
+        const long long serverSeconds = TimeTextToSeconds(serverTimeText);
+        if (pc != -1 && serverSeconds != -1) difference.Format("%+lld", pc - serverSeconds);
     }
     // Lines end in CR LF on disk whatever the platform, as a text-mode file on Windows.
     CString line;
@@ -89,13 +87,13 @@ int WriteHistoryRecord(CString pcTimeText, CString server, int protocol, int mod
                 serverTimeText.GetString(), difference.GetString());
 
     // Opened and closed per record, so that each record is on disk when the call returns.
-    std::FILE* file = std::fopen(HistoryLogPath(), "ab");
+    ScopedFile file = OpenForAppend(path);
     if (!file) {
         ShowMessage("Can not open the logfile");
         return 0;
     }
-    bool written = std::fputs(line, file) >= 0;
+    bool written = std::fputs(line, file.Get()) >= 0;
     // A line that could not be flushed to the file was not written either.
-    bool closed = std::fclose(file) == 0;
+    bool closed = file.Close();
     return written && closed ? 1 : 0;
 }

@@ -6,7 +6,7 @@
 #include "res/resource.h"
 
 BEGIN_MESSAGE_MAP(CClockDlg)
-    ON_MESSAGE(WM_DESTROY, OnDestroy)
+    ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CClockDlg::CClockDlg(HWND parent)
@@ -39,8 +39,7 @@ BOOL CClockDlg::OnInitDialog() {
     return TRUE;
 }
 
-LRESULT CClockDlg::OnDestroy(WPARAM, LPARAM) {
+void CClockDlg::OnDestroy() {
     if (!m_strPropertyName.IsEmpty()) RemovePropW(m_hWnd, Widen(m_strPropertyName).c_str());
     if (AfxGetMainWnd() == m_hWnd) AfxSetMainWnd(nullptr);
-    return 0;
 }

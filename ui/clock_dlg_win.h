@@ -13,7 +13,7 @@ class CClockDlg : public CDialog {
 
   protected:
     BOOL OnInitDialog() override;
-    LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
+    void OnDestroy();
 
   private:
     HICON m_hIcon;

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include "framework/handles_win.h"
 #include "tests/support/ui_driver_win.h"
 
 namespace {
@@ -97,16 +98,16 @@ std::string DialogWatch::WindowText(HWND window) { return ::WindowText(window); 
 std::string DialogWatch::ItemText(HWND dialog, int id) { return ControlText(dialog, id); }
 
 int ProcessThreadCount() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return -1;
     DWORD self = GetCurrentProcessId();
     int count = 0;
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry)) {
         if (entry.th32OwnerProcessID == self) ++count;
     }
-    CloseHandle(snapshot);
     return count;
 }
 

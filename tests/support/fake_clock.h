@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "framework/clock.h"
+#include "framework/context.h"
 
 class FakeClock : public IClock {
   public:
-    FakeClock() { m_previous = BindPcClock(this); }
-    ~FakeClock() override { BindPcClock(m_previous); }
+    FakeClock() : m_seams(CurrentContext().With(static_cast<IClock*>(this))) {}
     FakeClock(const FakeClock&) = delete;
     FakeClock& operator=(const FakeClock&) = delete;
 
@@ -54,7 +54,7 @@ class FakeClock : public IClock {
 
   private:
     static FILETIME FileTimeOf(std::int64_t microsecondsSince1970) {
-        return FileTimeOfTicks(116444736000000000LL + microsecondsSince1970 * 10);
+        return FileTimeOfTicks(kFileTime1970 + microsecondsSince1970 * 10);
     }
     static FILETIME FileTimeOfTicks(std::int64_t ticks) {
         FILETIME t;
@@ -63,7 +63,7 @@ class FakeClock : public IClock {
         return t;
     }
 
-    IClock* m_previous = nullptr;
+    ScopedContext m_seams;
     FILETIME m_now{};
     SYSTEMTIME m_local{};
     bool m_refuse = false;

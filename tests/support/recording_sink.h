@@ -8,11 +8,7 @@
 
 class RecordingSink {
   public:
-    RecordingSink() {
-        Shown().clear();
-        m_previous = BindMessageSink(&Record);
-    }
-    ~RecordingSink() { BindMessageSink(m_previous); }
+    RecordingSink() : m_seams((Shown().clear(), CurrentContext().With(&Record))) {}
     RecordingSink(const RecordingSink&) = delete;
     RecordingSink& operator=(const RecordingSink&) = delete;
 
@@ -25,5 +21,5 @@ class RecordingSink {
         return shown;
     }
     static void Record(const CString& text) { Shown().push_back(text.GetString()); }
-    MessageSink m_previous = nullptr;
+    ScopedContext m_seams;
 };

@@ -27,6 +27,8 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ignored);
 }
 
+std::wstring Wide(const std::string& utf8) { return fs::u8path(utf8).wstring(); }
+
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -18,6 +18,9 @@ class TempDir {
     std::string m_path;
 };
 
+// A UTF-8 path as the program keeps paths: wide.
+std::wstring Wide(const std::string& utf8);
+
 // The whole content of a file as bytes; empty when it does not exist.
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);

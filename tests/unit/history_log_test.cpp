@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,64 +15,44 @@ const char kPcTime[] = "Sun Jan 06 12:34:56 2002";
 constexpr long long kPcSeconds = 1010288096LL;  // 2002-01-06 03:34:56 UTC
 const char kServerTime[] = "Sun Jan 06 12:34:50 2002";
 
-// Points the profile at a file in a fresh directory for the test's lifetime.
-class ScopedProfile {
-  public:
-    explicit ScopedProfile(const std::string& path) : m_previous(AppProfilePath()) {
-        SetAppProfilePath(path.c_str());
-    }
-    ~ScopedProfile() { SetAppProfilePath(m_previous); }
-    ScopedProfile(const ScopedProfile&) = delete;
-    ScopedProfile& operator=(const ScopedProfile&) = delete;
-
-  private:
-    CString m_previous;
-};
-
 class HistoryLog : public testing::Test {
   protected:
-    HistoryLog() : profile(dir.File("Tavrino.INI")) {}
-
+    // The record goes where the program puts it: beside the profile.
+    template <class... Texts>
+    int Write(Texts... texts) {
+        return WriteHistoryRecord(HistoryLogPath(Wide(dir.File(m_profile))), texts...);
+    }
+    void UseProfile(const char* name) { m_profile = name; }
     std::string Log() const { return ReadFileBytes(dir.File("Tavrino.log")); }
 
     TempDir dir;
-    ScopedProfile profile;
     RecordingSink sink;
+
+  private:
+    const char* m_profile = "Tavrino.INI";
 };
 
 }  // namespace
 
 TEST(HistoryLogPath, ProfilePathCutAfterItsLastDot) {
-    {
-        ScopedProfile profile("C:\\Tools\\Tavrino.INI");
-        EXPECT_EQ(HistoryLogPath(), "C:\\Tools\\Tavrino.log");
-    }
-    {
-        ScopedProfile profile("C:\\My.Tools\\Tavrino.v2.INI");
-        EXPECT_EQ(HistoryLogPath(), "C:\\My.Tools\\Tavrino.v2.log");
-    }
-    {
-        // Only the whole path's last dot counts, even when it is in a folder name.
-        ScopedProfile profile("C:\\My.Tools\\Tavrino");
-        EXPECT_EQ(HistoryLogPath(), "C:\\My.log");
-    }
-    {
-        ScopedProfile profile("C:\\Tools\\Tavrino");
-        EXPECT_EQ(HistoryLogPath(), "log");
-    }
-    {
-        ScopedProfile profile("");
-        EXPECT_EQ(HistoryLogPath(), "log");
-    }
+    EXPECT_EQ(HistoryLogPath(L"C:\\Tools\\Tavrino.INI"), L"C:\\Tools\\Tavrino.log");
+    EXPECT_EQ(HistoryLogPath(L"C:\\My.Tools\\Tavrino.v2.INI"), L"C:\\My.Tools\\Tavrino.v2.log");
+    // Only the whole path's last dot counts, even when it is in a folder name.
+    EXPECT_EQ(HistoryLogPath(L"C:\\My.Tools\\Tavrino"), L"C:\\My.log");
+    EXPECT_EQ(HistoryLogPath(L"C:\\Tools\\Tavrino"), L"log");
+    EXPECT_EQ(HistoryLogPath(L""), L"log");
+    // Characters that no code page holds stay as they are.
+    EXPECT_EQ(HistoryLogPath(L"C:\\J\u00FCrgen\\\u30C4\u30FC\u30EB\\Tavrino.INI"),
+              L"C:\\J\u00FCrgen\\\u30C4\u30FC\u30EB\\Tavrino.log");
 }
 
 TEST_F(HistoryLog, EachProtocolAndModeHasItsPaddedName) {
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "192.0.2.1", 0, 0, "OK", kServerTime), 1);
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "192.0.2.1", 1, 0, "OK", kServerTime), 1);
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "time.example.jp", 2, 1, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "192.0.2.1", 0, 0, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "192.0.2.1", 1, 0, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "time.example.jp", 2, 1, "OK", kServerTime), 1);
     // Any mode other than 0 is an adjustment; an unknown protocol has a blank name.
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "192.0.2.1", 7, 5, "OK", kServerTime), 1);
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "192.0.2.1", -1, 1, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "192.0.2.1", 7, 5, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "192.0.2.1", -1, 1, "OK", kServerTime), 1);
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, 192.0.2.1,    SNTP,  check, OK, "
               "Sun Jan 06 12:34:50 2002, +6\r\n"
@@ -89,13 +68,13 @@ TEST_F(HistoryLog, EachProtocolAndModeHasItsPaddedName) {
 }
 
 TEST_F(HistoryLog, DifferenceIsSignedSecondsOrXWhenATimeIsMissing) {
-    WriteHistoryRecord(kPcTime, "s", 0, 0, "OK", kPcTime);
-    WriteHistoryRecord("Sun Jan 06 12:34:38 2002", "s", 0, 0, "OK", kServerTime);
+    Write(kPcTime, "s", 0, 0, "OK", kPcTime);
+    Write("Sun Jan 06 12:34:38 2002", "s", 0, 0, "OK", kServerTime);
     // Across a day and a month boundary: the texts are compared as times, not as digits.
-    WriteHistoryRecord("Tue Jan 01 00:00:05 2002", "s", 0, 1, "OK", "Mon Dec 31 23:59:55 2001");
-    WriteHistoryRecord(kPcTime, "s", 0, 0, "ERROR (recv)", "");
-    WriteHistoryRecord("", "s", 0, 0, "OK", kServerTime);
-    WriteHistoryRecord("", "s", 0, 0, "OK", "");
+    Write("Tue Jan 01 00:00:05 2002", "s", 0, 1, "OK", "Mon Dec 31 23:59:55 2001");
+    Write(kPcTime, "s", 0, 0, "ERROR (recv)", "");
+    Write("", "s", 0, 0, "OK", kServerTime);
+    Write("", "s", 0, 0, "OK", "");
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, s,    SNTP,  check, OK, Sun Jan 06 12:34:56 2002, +0\r\n"
               "Sun Jan 06 12:34:38 2002, s,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, -12\r\n"
@@ -105,20 +84,23 @@ TEST_F(HistoryLog, DifferenceIsSignedSecondsOrXWhenATimeIsMissing) {
               ", s,    SNTP,  check, OK, , x\r\n");
 }
 
-TEST_F(HistoryLog, DaytimeLineThatMisreadsGivesThePcSecondsPlusOne) {
-    // The year is read from the last four characters, here "002\r": year 2 cannot be
-    // converted, so the server side counts as -1.
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "d", 2, 0, "OK", "Sun Jan 06 12:34:50 2002\r"), 1);
+TEST_F(HistoryLog, TimeThatCannotBeConvertedGivesXNotAMadeUpDifference) {
+    // The year is read from the last four characters: "002\r" is the year 2, and a time
+    // before 1970 cannot be converted; neither can a year beyond the runtime's range.
+    Write(kPcTime, "d", 2, 0, "OK", "Sun Jan 06 12:34:50 2002\r");
+    Write("Sun Jan 06 12:34:56 1969", "d", 0, 0, "OK", kServerTime);
+    Write(kPcTime, "d", 0, 0, "OK", "Sun Jan 06 12:34:50 9999");
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, d, daytime,  check, OK, "
-              "Sun Jan 06 12:34:50 2002\r, +" +
-                  std::to_string(kPcSeconds + 1) + "\r\n");
+              "Sun Jan 06 12:34:50 2002\r, x\r\n"
+              "Sun Jan 06 12:34:56 1969, d,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, x\r\n"
+              "Sun Jan 06 12:34:56 2002, d,    SNTP,  check, OK, Sun Jan 06 12:34:50 9999, x\r\n");
 }
 
 TEST_F(HistoryLog, TextsAreWrittenAsGivenNeverAsFormats) {
     // Commas stay, and printf directives in a text are not expanded.
     EXPECT_EQ(
-        WriteHistoryRecord(kPcTime, "%s%n%d", 0, 1, "ERROR (localtime-set):5, 6, 7", kServerTime),
+        Write(kPcTime, "%s%n%d", 0, 1, "ERROR (localtime-set):5, 6, 7", kServerTime),
         1);
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, %s%n%d,    SNTP, adjust, "
@@ -127,8 +109,8 @@ TEST_F(HistoryLog, TextsAreWrittenAsGivenNeverAsFormats) {
 
 TEST_F(HistoryLog, AppendsAfterExistingContent) {
     WriteFileBytes(dir.File("Tavrino.log"), "earlier line\r\n");
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "a", 0, 0, "OK", kServerTime), 1);
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "b", 1, 1, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "a", 0, 0, "OK", kServerTime), 1);
+    EXPECT_EQ(Write(kPcTime, "b", 1, 1, "OK", kServerTime), 1);
     EXPECT_EQ(Log(),
               "earlier line\r\n"
               "Sun Jan 06 12:34:56 2002, a,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, +6\r\n"
@@ -137,19 +119,19 @@ TEST_F(HistoryLog, AppendsAfterExistingContent) {
 
 TEST_F(HistoryLog, UnopenableFileShowsTheMessageAndReturnsZero) {
     std::filesystem::create_directory(dir.File("Tavrino.log"));
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "a", 0, 0, "OK", kServerTime), 0);
+    EXPECT_EQ(Write(kPcTime, "a", 0, 0, "OK", kServerTime), 0);
     ASSERT_EQ(sink.Messages().size(), 1u);
     EXPECT_EQ(sink.Messages()[0], "Can not open the logfile");
     // No memory of the failure: the next record tries again and says so again.
-    EXPECT_EQ(WriteHistoryRecord(kPcTime, "a", 0, 0, "OK", kServerTime), 0);
+    EXPECT_EQ(Write(kPcTime, "a", 0, 0, "OK", kServerTime), 0);
     EXPECT_EQ(sink.Messages().size(), 2u);
 }
 
 TEST_F(HistoryLog, ProfileWithoutDotWritesBareLogInWorkingDirectory) {
-    ScopedProfile bare(dir.File("TAVRINO_PROFILE"));
+    UseProfile("TAVRINO_PROFILE");
     {
         ScopedWorkingDirectory here(dir.Path());
-        EXPECT_EQ(WriteHistoryRecord(kPcTime, "a", 0, 0, "OK", kServerTime), 1);
+        EXPECT_EQ(Write(kPcTime, "a", 0, 0, "OK", kServerTime), 1);
     }
     EXPECT_EQ(ReadFileBytes(dir.File("log")),
               "Sun Jan 06 12:34:56 2002, a,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, +6\r\n");

@@ -24,18 +24,19 @@ TEST(CommandLine, OnlyTheExactSwitchAnywhereTurnsTheTraceOn) {
 }
 
 TEST(ProfilePath, LastThreeCharactersBecomeIni) {
-    EXPECT_EQ(MakeProfilePath("C:\\A\\b.exe"), "C:\\A\\b.INI");
-    EXPECT_EQ(MakeProfilePath("D:\\Tools\\clock.exe"), "D:\\Tools\\clock.INI");
+    EXPECT_EQ(MakeProfilePath(L"C:\\A\\b.exe"), L"C:\\A\\b.INI");
+    EXPECT_EQ(MakeProfilePath(L"D:\\Tools\\clock.exe"), L"D:\\Tools\\clock.INI");
     // Whatever the three are: another extension, none at all, a short one.
-    EXPECT_EQ(MakeProfilePath("C:\\A\\b.com"), "C:\\A\\b.INI");
-    EXPECT_EQ(MakeProfilePath("C:\\A\\clock"), "C:\\A\\clINI");
-    EXPECT_EQ(MakeProfilePath("C:\\A\\b.x"), "C:\\A\\INI");
-    EXPECT_EQ(MakeProfilePath("ab"), "INI");
+    EXPECT_EQ(MakeProfilePath(L"C:\\A\\b.com"), L"C:\\A\\b.INI");
+    EXPECT_EQ(MakeProfilePath(L"C:\\A\\clock"), L"C:\\A\\clINI");
+    EXPECT_EQ(MakeProfilePath(L"C:\\A\\b.x"), L"C:\\A\\INI");
+    EXPECT_EQ(MakeProfilePath(L"ab"), L"INI");
+    // Folder names that no single code page holds are kept as they are.
+    EXPECT_EQ(MakeProfilePath(L"C:\\J\u00FCrgen\\\u30C4\u30FC\u30EB\\Tavrino.exe"),
+              L"C:\\J\u00FCrgen\\\u30C4\u30FC\u30EB\\Tavrino.INI");
     // A path beyond 260 characters is kept whole.
-    std::string deep = "C:\\" + std::string(300, 'd') + "\\Tavrino.exe";
-    CString made = MakeProfilePath(deep.c_str());
-    EXPECT_EQ(made.GetLength(), static_cast<int>(deep.size()));
-    EXPECT_EQ(std::string(made.GetString()), deep.substr(0, deep.size() - 3) + "INI");
+    std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\Tavrino.exe";
+    EXPECT_EQ(MakeProfilePath(deep), deep.substr(0, deep.size() - 3) + L"INI");
 }
 
 TEST(TimeZone, FixedAtUtcPlusNineWithoutDaylightSaving) {

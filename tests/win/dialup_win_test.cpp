@@ -82,16 +82,12 @@ DWORD FakeRas::listed = 0;
 
 class BoundFakeRas {
   public:
-    BoundFakeRas() {
-        FakeRas::Reset();
-        m_previous = BindRasEnumerator(&FakeRas::Enumerate);
-    }
-    ~BoundFakeRas() { BindRasEnumerator(m_previous); }
+    BoundFakeRas() : m_seams((FakeRas::Reset(), CurrentContext().With(&FakeRas::Enumerate))) {}
     BoundFakeRas(const BoundFakeRas&) = delete;
     BoundFakeRas& operator=(const BoundFakeRas&) = delete;
 
   private:
-    RasEnumerator m_previous = nullptr;
+    ScopedContext m_seams;
 };
 
 // HKEY_CURRENT_USER of this process redirected to an empty volatile key, which is
@@ -360,6 +356,6 @@ TEST(DialupConnections, EnumerationFailureOrNoEndMeansNone) {
 TEST(DialupConnections, RealRemoteAccessServiceAnswers) {
     // Where the tests run there is no dial-up connection; the real enumeration must
     // say so rather than fail or crash.
-    ASSERT_EQ(BindRasEnumerator(nullptr), nullptr);
+    ASSERT_EQ(CurrentContext().enumerateDialup, nullptr);
     EXPECT_EQ(FindDialupConnection(), nullptr);
 }

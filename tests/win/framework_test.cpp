@@ -1,11 +1,15 @@
 // The framework's Windows side: code page 932 texts at the Win32 boundary, the
-// string table, the application's name, message boxes, threads and sockets.
+// string table, the application's name, message boxes, handle owners, threads and
+// sockets.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "framework/afx_win.h"
+#include "framework/handles_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
 #include "framework/text_win.h"
@@ -74,9 +78,10 @@ TEST(OkBox, PlainOkBoxCaptionedWithTheAppNameAndOwnedByTheMainWindow) {
             (GetDlgItem(event.dialog, IDOK) ? 1 : 0) + (GetDlgItem(event.dialog, IDCANCEL) ? 2 : 0);
         PostMessageW(event.dialog, WM_COMMAND, IDOK, 0);
     };
-    MessageSink previous = BindMessageSink(&ShowMessageBox);
-    AfxMessageBox("Timer is Error.");
-    BindMessageSink(previous);
+    {
+        ScopedContext real(CurrentContext().With(&ShowMessageBox));
+        AfxMessageBox("Timer is Error.");
+    }
     AfxSetMainWnd(nullptr);
 
     EXPECT_EQ(caption, "win_tests");
@@ -88,6 +93,41 @@ TEST(OkBox, PlainOkBoxCaptionedWithTheAppNameAndOwnedByTheMainWindow) {
     DestroyWindow(main);
 }
 
+bool IsOpen(HANDLE handle) {
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST(HandleOwner, ClosesWhatItHoldsOnceAndTakesBothFailureValuesForNothing) {
+    // CreateFile and snapshots fail with INVALID_HANDLE_VALUE, which is also the
+    // current process's pseudo handle: never closed.
+    ScopedHandle invalid(INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(invalid);
+    EXPECT_TRUE(invalid.Close());
+    EXPECT_FALSE(ScopedHandle());
+
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    ScopedHandle first(event);
+    ScopedHandle second(std::move(first));  // the move leaves the first empty
+    EXPECT_FALSE(first);
+    EXPECT_EQ(second.Get(), event);
+    EXPECT_TRUE(IsOpen(event));
+    second.Reset();
+    EXPECT_FALSE(IsOpen(event));
+    EXPECT_TRUE(second.Close());  // nothing left to close
+
+    HANDLE kept = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(kept, nullptr);
+    {
+        ScopedHandle owner(kept);
+        EXPECT_EQ(owner.Detach(), kept);
+    }
+    EXPECT_TRUE(IsOpen(kept));
+    { ScopedHandle owner(kept); }
+    EXPECT_FALSE(IsOpen(kept));
+}
+
 std::atomic<int> ranWith{0};
 UINT RecordParameter(LPVOID parameter) {
     ranWith = *static_cast<int*>(parameter);
@@ -97,8 +137,8 @@ UINT RecordParameter(LPVOID parameter) {
 TEST(WorkerThread, CreatedSuspendedRunsOnlyWhenResumed) {
     int parameter = 42;
     ranWith = 0;
-    CWinThread* thread =
-        AfxBeginThread(&RecordParameter, &parameter, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    std::unique_ptr<CWinThread> thread(
+        AfxBeginThread(&RecordParameter, &parameter, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED));
     ASSERT_NE(thread, nullptr);
     thread->m_bAutoDelete = FALSE;
     Sleep(100);
@@ -109,7 +149,6 @@ TEST(WorkerThread, CreatedSuspendedRunsOnlyWhenResumed) {
     GetExitCodeThread(thread->Handle(), &code);
     EXPECT_EQ(code, 7u);
     EXPECT_EQ(ranWith.load(), 42);
-    delete thread;
 }
 
 std::atomic<int> runs{0};
@@ -122,12 +161,11 @@ TEST(WorkerThread, OwnerMayDeleteTheObjectBeforeTheThreadHasBegun) {
     // A query dialog lets go of its worker's object at once when cancelled at once.
     runs = 0;
     for (int i = 0; i < 50; ++i) {
-        CWinThread* thread =
-            AfxBeginThread(&CountRun, nullptr, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+        std::unique_ptr<CWinThread> thread(
+            AfxBeginThread(&CountRun, nullptr, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED));
         ASSERT_NE(thread, nullptr);
         thread->m_bAutoDelete = FALSE;
         thread->ResumeThread();
-        delete thread;
     }
     for (int wait = 0; wait < 250 && runs.load() < 50; ++wait) Sleep(20);
     EXPECT_EQ(runs.load(), 50);

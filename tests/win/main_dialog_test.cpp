@@ -41,16 +41,9 @@ TEST(MainDialog, CarriesItsPropertyFromBeforeTheFirstShowUntilItIsDestroyed) {
 
 class Profile : public testing::Test {
   protected:
-    void SetUp() override {
-        m_previous = AppProfilePath();
-        SetAppProfilePath(dir.File("Tavrino.INI").c_str());
-    }
-    void TearDown() override { SetAppProfilePath(m_previous); }
+    void SetUp() override { app.SetProfilePath(Wide(dir.File("Tavrino.INI"))); }
     TempDir dir;
     CWinApp app;
-
-  private:
-    CString m_previous;
 };
 
 TEST_F(Profile, ValuesGoToTheIniFileBesideTheProgram) {

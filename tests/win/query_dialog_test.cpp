@@ -84,13 +84,9 @@ bool ServeSilently(FakeTimeServer& server) {
 class QueryDialog : public testing::Test {
   protected:
     void SetUp() override {
-        m_runner = BindQueryRunner(&RunQueryInDialog);
-        m_beep = BindBeepSink(&RecordBeep);
         beeps.clear();
     }
     void TearDown() override {
-        BindQueryRunner(m_runner);
-        BindBeepSink(m_beep);
         // Nothing may be left registered for the next test.
         EXPECT_EQ(currentWorker, nullptr);
     }
@@ -102,8 +98,7 @@ class QueryDialog : public testing::Test {
     DialogWatch watch;
 
   private:
-    QueryRunner m_runner = nullptr;
-    BeepSink m_beep = nullptr;
+    ScopedContext m_seams{CurrentContext().With(&RunQueryInDialog).With(&RecordBeep)};
 };
 
 TEST_F(QueryDialog, CountsDownEverySecondAndEndsInTimeOut) {
