@@ -1,5 +1,6 @@
 #include "engine/check_adjust.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "engine/query_request.h"
@@ -12,17 +13,37 @@ namespace {
 
 const char kClockRefused[] = "ERROR (localtime-set)";
 
-// A real-seconds time as a TimeStamp: seconds modulo 2^32 and whole microseconds.
+// A real-seconds time as a TimeStamp: the floor second modulo 2^32 and the whole
+// microseconds since it, for a time before 1970 as for any other. The value stays
+// within a few times 2^32 (a clock reading plus an offset between two such readings),
+// far inside what a long long holds.
 TimeStamp SplitRealSeconds(double value) {
-    long long seconds = static_cast<long long>(value);  // toward zero
-    long long microseconds = static_cast<long long>((value - static_cast<double>(seconds)) * 1e6);
-    // Only a time before 1970 gets here; borrow so that the microseconds stay in range.
-    if (microseconds < 0) {
-        seconds -= 1;
-        microseconds += 1000000;
+    const double whole = std::floor(value);
+    long long seconds = static_cast<long long>(whole);
+    long long microseconds = static_cast<long long>((value - whole) * 1e6);
+    // A value a hair below a whole second rounds up to it.
+    if (microseconds >= 1000000) {
+        seconds += 1;
+        microseconds -= 1000000;
     }
     return TimeStamp{static_cast<std::uint32_t>(static_cast<std::uint64_t>(seconds)),
                      static_cast<std::uint32_t>(microseconds)};
+}
+
+// Sets the PC clock to a TIME or DAYTIME answer; false when the clock refused.
+bool SetClockToAnswer(int protocol, std::uint32_t serverSeconds, const CString& serverTimeText) {
+    if (protocol == kProtocolTime) {
+        // TIME sends an instant. Its text shows it in Japan's time, but the PC's own
+        // zone may be another, so the clock is set in UTC.
+        const SYSTEMTIME utc = TimeStampToSystemTime(TimeStamp{serverSeconds, 0});
+        return PcClock().SetSystemTime(&utc) != FALSE;
+    }
+    // DAYTIME sends a text in the server's zone, set as it reads. A text in another
+    // layout parses to month 0, which the clock refuses; that is how such a server's
+    // answer is turned away.
+    SYSTEMTIME local{};
+    ParseTimeText(serverTimeText, &local);
+    return PcClock().SetLocalTime(&local) != FALSE;
 }
 
 }  // namespace
@@ -85,16 +106,13 @@ int AdjustTimeOrDaytime(int protocol, const CString& server, int timeout, int be
                         int& errorCode) {
     serverTimeText.Empty();
     pcTimeText.Empty();
-    const int answered =
-        QueryTimeOrDaytime(protocol, server, timeout, beep, serverTimeText, statusText, errorCode);
+    std::uint32_t serverSeconds = 0;
+    const int answered = QueryTimeOrDaytime(protocol, server, timeout, beep, serverTimeText,
+                                            statusText, errorCode, &serverSeconds);
     pcTimeText = FormatPcLocalTime();
     if (!answered) return 0;
 
-    // A text in another layout parses to month 0, which the clock refuses; that is
-    // how such a server's answer is turned away.
-    SYSTEMTIME local{};
-    ParseTimeText(serverTimeText, &local);
-    if (!PcClock().SetLocalTime(&local)) {
+    if (!SetClockToAnswer(protocol, serverSeconds, serverTimeText)) {
         statusText = kClockRefused;
         return 0;
     }

@@ -15,8 +15,9 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
                CString& serverTimeText, CString& pcTimeText, CString& statusText,
                CString& errorText);
 
-// TIME or DAYTIME check (protocol 1 or 2), then the PC clock set in local time from
-// the server's time text.
+// TIME or DAYTIME check (protocol 1 or 2), then the PC clock set: in UTC to the
+// instant a TIME server sent (whole seconds), or in local time from a DAYTIME
+// server's text.
 int AdjustTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
                         CString& serverTimeText, CString& pcTimeText, CString& statusText,
                         int& errorCode);

@@ -6,12 +6,19 @@
 #include "engine/query_request.h"
 
 // 1 on success, 0 on failure; the status text and, on failure, the error code are set.
-// The request's socket is 0 again on return.
+// The exchange opens and closes its socket on the thread that runs it; the request
+// shows the socket while it is open and holds 0 again on return.
+//
+// What a success leaves in the buffer:
+//   SNTP     the 48-byte reply, its Originate Timestamp our own transmit time, all four
+//            timestamps converted in place (see ReadReplyTimeStamp);
+//   TIME     the 4-byte value, received in as many pieces as it comes in; zeros when
+//            the server closed, or the time-out passed, before all 4 bytes arrived;
+//   DAYTIME  what one receive found; the bytes after it are the caller's.
+// A TIME value cut short is no failure of the exchange (only a wait that ends before
+// anything arrives is "TimeOut"): the zeros, a time before 1970 that no server sends,
+// tell the caller that no value came.
 int ExchangeWithServer(QueryRequest* request);
-
-// Closes the request's socket if one is open and marks it closed. Only the thread
-// that runs the exchange may call it.
-void CloseRequestSocket(QueryRequest* request);
 
 // From another thread: ends the exchange early. A wait for the reply returns within
 // a tenth of a second and no later stage starts; a name lookup or a connection in

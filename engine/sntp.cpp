@@ -7,9 +7,6 @@
 
 namespace {
 
-// FILETIME of 1970-01-01 00:00:00 UTC.
-constexpr std::int64_t kFileTime1970 = 116444736000000000LL;
-
 // The client's scale between microseconds and NTP fractions. It is 4294.967, not
 // 4294.967296, in both directions; servers and old logs agree with it, so keep it.
 constexpr double kMicrosecondsToFraction = 4294.967;
@@ -18,6 +15,40 @@ constexpr double kFractionToMicroseconds = 0.00023283065970006292;
 // A reply whose delay or server time exceeds this many seconds is refused.
 constexpr double kLongestDelay = 10.0;
 
+// A server that will not serve us (a kiss-o'-death) answers with stratum 0 and a
+// four-letter code where the Reference Identifier goes.
+constexpr int kStratumOffset = 1;
+constexpr int kReferenceIdOffset = 12;
+constexpr int kReferenceIdSize = 4;
+
+// An NTP timestamp that was all zeros on the wire, as the exchange converted it.
+// Wire fractions below 4295 (under a microsecond) convert to the same value, so the
+// one such instant of February 2036 would be refused as well; a retry passes it.
+constexpr TimeStamp kZeroNtpTimeStamp{0u - kNtpTo1970, 0};
+
+bool IsZeroNtpTimeStamp(const TimeStamp& value) {
+    return value.seconds == kZeroNtpTimeStamp.seconds &&
+           value.microseconds == kZeroNtpTimeStamp.microseconds;
+}
+
+// The printable ASCII characters of the kiss-o'-death code.
+CString KissCode(const unsigned char* reply) {
+    CString code;
+    for (int i = 0; i < kReferenceIdSize; ++i) {
+        const unsigned char ch = reply[kReferenceIdOffset + i];
+        if (ch >= 0x20 && ch <= 0x7E) code += static_cast<char>(ch);
+    }
+    return code;
+}
+
+// Floor division, so that a time before 1970 splits into a second and a forward count
+// within it, as one after 1970 does.
+std::int64_t FloorDivide(std::int64_t value, std::int64_t divisor) {
+    std::int64_t quotient = value / divisor;
+    if (value % divisor < 0) --quotient;
+    return quotient;
+}
+
 void PutBigEndian(unsigned char* at, std::uint32_t value) {
     at[0] = static_cast<unsigned char>(value >> 24);
     at[1] = static_cast<unsigned char>(value >> 16);
@@ -25,21 +56,22 @@ void PutBigEndian(unsigned char* at, std::uint32_t value) {
     at[3] = static_cast<unsigned char>(value);
 }
 
-std::uint32_t GetBigEndian(const unsigned char* at) {
+}  // namespace
+
+std::uint32_t ReadBigEndian32(const unsigned char* at) {
     return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
            static_cast<std::uint32_t>(at[2]) << 8 | static_cast<std::uint32_t>(at[3]);
 }
-
-}  // namespace
 
 void ReadPcClock(TimeStamp* now) {
     FILETIME fileTime{};
     PcClock().GetSystemTimeAsFileTime(&fileTime);
     std::uint64_t ticks =
         static_cast<std::uint64_t>(fileTime.dwHighDateTime) << 32 | fileTime.dwLowDateTime;
-    std::int64_t micro = (static_cast<std::int64_t>(ticks) - kFileTime1970) / 10;
-    now->seconds = static_cast<std::uint32_t>(micro / 1000000);
-    now->microseconds = static_cast<std::uint32_t>(micro % 1000000);
+    const std::int64_t micro = FloorDivide(static_cast<std::int64_t>(ticks) - kFileTime1970, 10);
+    const std::int64_t seconds = FloorDivide(micro, 1000000);
+    now->seconds = static_cast<std::uint32_t>(seconds);
+    now->microseconds = static_cast<std::uint32_t>(micro - seconds * 1000000);
 }
 
 void BuildSntpRequest(unsigned char request[kSntpPacketSize]) {
@@ -60,9 +92,9 @@ void BuildSntpRequest(unsigned char request[kSntpPacketSize]) {
 
 TimeStamp NtpToTimeStamp(const unsigned char* field) {
     TimeStamp value;
-    value.seconds = GetBigEndian(field) - kNtpTo1970;
+    value.seconds = ReadBigEndian32(field) - kNtpTo1970;
     value.microseconds =
-        static_cast<std::uint32_t>(GetBigEndian(field + 4) * kFractionToMicroseconds);
+        static_cast<std::uint32_t>(ReadBigEndian32(field + 4) * kFractionToMicroseconds);
     return value;
 }
 
@@ -92,6 +124,17 @@ int ValidateSntpReply(const unsigned char* reply, const TimeStamp& t4, double* o
     const double t3 = RealSeconds(ReadReplyTimeStamp(reply + kTransmitOffset));
     const double client4 = RealSeconds(t4);
 
+    // A server that tells us to go away has measured nothing.
+    if (reply[kStratumOffset] == 0) {
+        statusText.Format("ERROR (SNTP: Kiss-o'-Death %s)", KissCode(reply).GetString());
+        return 0;
+    }
+    // Nor has one that left either of its own timestamps empty.
+    if (IsZeroNtpTimeStamp(ReadReplyTimeStamp(reply + kReceiveOffset)) ||
+        IsZeroNtpTimeStamp(ReadReplyTimeStamp(reply + kTransmitOffset))) {
+        statusText = "ERROR (SNTP: Bad Response)";
+        return 0;
+    }
     // The server's last synchronisation must not lie in the future nor be too old.
     if (referenceCheck != 0 &&
         (t2 < ref ||
@@ -133,10 +176,14 @@ SYSTEMTIME TimeStampToSystemTime(const TimeStamp& value) {
 }
 
 CString FormatLogTime(const TimeStamp& value) {
+    // A fraction at the very top of the range converts to a whole second (1000000
+    // microseconds); the text shows it as the next second.
+    const std::uint32_t seconds = value.seconds + value.microseconds / 1000000;
+    const std::uint32_t microseconds = value.microseconds % 1000000;
     std::tm local{};
-    LocalTm(value.seconds, &local);
+    LocalTm(seconds, &local);
     CString text;
     text.Format("%s.%06u", FormatTm("%a %b %d %Y %H:%M:%S", local).GetString(),
-                static_cast<unsigned>(value.microseconds));
+                static_cast<unsigned>(microseconds));
     return text;
 }

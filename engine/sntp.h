@@ -29,7 +29,11 @@ constexpr int kReplyTimeStampOffsets[] = {kReferenceOffset, kOriginateOffset, kR
 // 1900-01-01 to 1970-01-01 in seconds.
 constexpr std::uint32_t kNtpTo1970 = 2208988800u;
 
-// The PC clock now, in UTC.
+// Four bytes in network byte order, as the wire has them.
+std::uint32_t ReadBigEndian32(const unsigned char* at);
+
+// The PC clock now, in UTC. A clock before 1970 gives the second before it (modulo
+// 2^32) and the microseconds since that second, as a later clock does.
 void ReadPcClock(TimeStamp* now);
 
 // Fills a client request, its Transmit Timestamp taken from the PC clock now.
@@ -45,9 +49,11 @@ TimeStamp ReadReplyTimeStamp(const unsigned char* field);
 // seconds + microseconds x 0.000001.
 double RealSeconds(const TimeStamp& value);
 
-// Tests a converted reply against the client's receive time t4. 1 with the clock
-// offset (positive when the server is ahead) stored in *offset; 0 with the status
-// text (and, for the reference test, the error text) set.
+// Tests a converted reply against the client's receive time t4, in this order: a
+// kiss-o'-death (stratum 0), an empty Receive or Transmit Timestamp, the reference
+// age (when referenceCheck is set), the round trip, the server's own time. 1 with the
+// clock offset (positive when the server is ahead) stored in *offset; 0 with the
+// status text (and, for the reference test, the error text) set.
 int ValidateSntpReply(const unsigned char* reply, const TimeStamp& t4, double* offset,
                       CString& statusText, CString& errorText, int referenceCheck,
                       int referenceHours);
@@ -56,4 +62,5 @@ int ValidateSntpReply(const unsigned char* reply, const TimeStamp& t4, double* o
 SYSTEMTIME TimeStampToSystemTime(const TimeStamp& value);
 
 // Local time with microseconds, for the event log: Sun Jan 06 2002 12:34:56.000123.
+// 1000000 microseconds show as the next whole second.
 CString FormatLogTime(const TimeStamp& value);

@@ -62,26 +62,23 @@ WORD FieldValue(const std::string& field) {
     return static_cast<WORD>(value);
 }
 
-std::uint32_t BigEndianAt(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-           static_cast<std::uint32_t>(at[2]) << 8 | static_cast<std::uint32_t>(at[3]);
-}
-
-// The first line of a DAYTIME reply, without its line feed. The reply need not be
-// terminated: a server may fill the whole buffer, so nothing is read past length.
+// The first line of a DAYTIME reply, without the CR LF that ends it. The reply need
+// not be terminated: a server may fill the whole buffer, so nothing is read past length.
 CString DaytimeLine(const unsigned char* reply, std::size_t length) {
     const void* nul = std::memchr(reply, '\0', length);
     if (nul) length = static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - reply);
     const void* lineFeed = std::memchr(reply, '\n', length);
     if (!lineFeed) return CString();
-    return CString(reinterpret_cast<const char*>(reply),
-                   static_cast<int>(static_cast<const unsigned char*>(lineFeed) - reply));
+    std::size_t end = static_cast<std::size_t>(static_cast<const unsigned char*>(lineFeed) - reply);
+    while (end > 0 && (reply[end - 1] == '\r' || reply[end - 1] == '\n')) --end;
+    return CString(reinterpret_cast<const char*>(reply), static_cast<int>(end));
 }
 
 }  // namespace
 
 int QueryTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
-                       CString& serverTimeText, CString& statusText, int& errorCode) {
+                       CString& serverTimeText, CString& statusText, int& errorCode,
+                       std::uint32_t* serverSeconds) {
     unsigned char reply[kReplyBufferSize] = {};
     const bool time = protocol == kProtocolTime;
     CString queryStatus;
@@ -92,8 +89,9 @@ int QueryTimeOrDaytime(int protocol, const CString& server, int timeout, int bee
     }
 
     if (time) {
-        // A server that closes without sending leaves zeros here, which lands below 1970.
-        const std::uint32_t value = BigEndianAt(reply);
+        // The exchange leaves zeros for a value that did not arrive whole (the server
+        // closed or fell silent part way), which lands below 1970.
+        const std::uint32_t value = ReadBigEndian32(reply);
         if (value < kNtpTo1970) {
             statusText = "ERROR (TIME:IncorrectPacket)";
             serverTimeText.Empty();
@@ -101,6 +99,7 @@ int QueryTimeOrDaytime(int protocol, const CString& server, int timeout, int bee
             return 0;
         }
         serverTimeText = FormatServerTime(static_cast<long long>(value) - kNtpTo1970);
+        if (serverSeconds) *serverSeconds = value - kNtpTo1970;
     } else {
         serverTimeText = DaytimeLine(reply, kDaytimeReplySize);
     }

@@ -1,5 +1,6 @@
 #include "tests/support/fake_time_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -55,23 +56,23 @@ FakeTimeServer::FakeTimeServer(const char* address) : m_address(address) {}
 FakeTimeServer::~FakeTimeServer() { Stop(); }
 
 bool FakeTimeServer::Listen(int type, unsigned short port) {
-    m_socket = socket(AF_INET, type, 0);
-    if (m_socket == INVALID_SOCKET) {
+    m_socket.Reset(socket(AF_INET, type, 0));
+    if (!m_socket) {
         m_error = "socket failed";
         return false;
     }
     int on = 1;
-    setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    setsockopt(m_socket.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+               sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = inet_addr(m_address.c_str());
-    if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        (type == SOCK_STREAM && listen(m_socket, 8) != 0)) {
+    if (bind(m_socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && listen(m_socket.Get(), 8) != 0)) {
         m_error = "cannot bind " + m_address + ":" + std::to_string(port) +
                   " (run the tests through scripts/test, which gives them a private network)";
-        net::CloseSocket(m_socket);
-        m_socket = INVALID_SOCKET;
+        m_socket.Close();
         return false;
     }
     return true;
@@ -80,7 +81,7 @@ bool FakeTimeServer::Listen(int type, unsigned short port) {
 void FakeTimeServer::Start(void (FakeTimeServer::*handler)()) {
     m_thread = std::thread([this, handler] {
         for (int waited = 0; !m_stop.load() && waited < kLifetimeMs; waited += kPollMs) {
-            if (Readable(m_socket, kPollMs)) (this->*handler)();
+            if (Readable(m_socket.Get(), kPollMs)) (this->*handler)();
         }
     });
 }
@@ -120,15 +121,14 @@ bool FakeTimeServer::WaitForRequests(int count) const {
 void FakeTimeServer::Stop() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
-    if (m_socket != INVALID_SOCKET) net::CloseSocket(m_socket);
-    m_socket = INVALID_SOCKET;
+    m_socket.Close();
 }
 
 void FakeTimeServer::AnswerSntp() {
     unsigned char request[512];
     sockaddr_in client{};
     socklen_t clientLength = sizeof client;
-    int got = recvfrom(m_socket, reinterpret_cast<char*>(request), sizeof request, 0,
+    int got = recvfrom(m_socket.Get(), reinterpret_cast<char*>(request), sizeof request, 0,
                        reinterpret_cast<sockaddr*>(&client), &clientLength);
     if (got <= 0) return;
     double arrival = RealTimeNow() + m_sntp.offset;
@@ -138,39 +138,46 @@ void FakeTimeServer::AnswerSntp() {
 
     std::vector<unsigned char> reply(m_sntp.length > 48 ? m_sntp.length : 48, 0);
     reply[0] = 0x1C;  // no leap warning, version 3, server
-    reply[1] = 2;     // stratum
+    reply[1] = m_sntp.stratum;
     reply[2] = 4;
     reply[3] = 0xEC;
-    std::memcpy(&reply[12], "TEST", 4);
-    PutNtp(&reply[16], arrival - 60.0);        // reference
+    std::memcpy(&reply[12], m_sntp.referenceId.data(),
+                std::min<std::size_t>(4, m_sntp.referenceId.size()));
+    if (!m_sntp.zeroReference) PutNtp(&reply[16], arrival - 60.0);
     std::memcpy(&reply[24], request + 40, 8);  // originate = client's transmit
     if (m_sntp.kind == SntpScript::kWrongOriginate) reply[31] ^= 0x01;
-    PutNtp(&reply[32], arrival);                       // receive
-    PutNtp(&reply[40], arrival + m_sntp.serverDelay);  // transmit
+    if (!m_sntp.zeroReceive) PutNtp(&reply[32], arrival);
+    if (!m_sntp.zeroTransmit) PutNtp(&reply[40], arrival + m_sntp.serverDelay);
     if (m_sntp.replyAfterMs > 0) SleepMilliseconds(m_sntp.replyAfterMs);
-    sendto(m_socket, reinterpret_cast<const char*>(reply.data()), m_sntp.length, 0,
+    sendto(m_socket.Get(), reinterpret_cast<const char*>(reply.data()), m_sntp.length, 0,
            reinterpret_cast<sockaddr*>(&client), clientLength);
 }
 
 void FakeTimeServer::AnswerStream() {
-    SOCKET connection = accept(m_socket, nullptr, nullptr);
-    if (connection == INVALID_SOCKET) return;
+    ScopedSocket connection(accept(m_socket.Get(), nullptr, nullptr));
+    if (!connection) return;
     ++m_requests;
+    const SOCKET c = connection.Get();
     const char* data = m_streamReply.data();
     int length = static_cast<int>(m_streamReply.size());
+    auto waitUntilStopped = [this] {
+        for (int waited = 0; !m_stop.load() && waited < kLifetimeMs; waited += kPollMs) {
+            SleepMilliseconds(kPollMs);
+        }
+    };
     switch (m_timeScript) {
-        case TimeScript::kWhole: send(connection, data, length, 0); break;
+        case TimeScript::kWhole: send(c, data, length, 0); break;
         case TimeScript::kSplit:
-            send(connection, data, 2, 0);
+            send(c, data, 2, 0);
             SleepMilliseconds(300);
-            send(connection, data + 2, length - 2, 0);
+            send(c, data + 2, length - 2, 0);
             break;
         case TimeScript::kCloseAtOnce: break;
-        case TimeScript::kSilent:
-            for (int waited = 0; !m_stop.load() && waited < kLifetimeMs; waited += kPollMs) {
-                SleepMilliseconds(kPollMs);
-            }
+        case TimeScript::kTwoBytesThenClose: send(c, data, 2, 0); break;
+        case TimeScript::kTwoBytesThenSilent:
+            send(c, data, 2, 0);
+            waitUntilStopped();
             break;
+        case TimeScript::kSilent: waitUntilStopped(); break;
     }
-    net::CloseSocket(connection);
 }

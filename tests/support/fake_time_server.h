@@ -24,9 +24,32 @@ struct SntpScript {
     double serverDelay = 0.0;  // the server's Transmit minus its Receive Timestamp
     int replyAfterMs = 0;      // how long the answer is held back
     int length = 48;           // datagram length; a longer one is padded with zeros
+    unsigned char stratum = 2;
+    std::string referenceId = "TEST";  // its first four bytes, padded with zeros
+    // Timestamps sent as eight zero bytes.
+    bool zeroReference = false;
+    bool zeroReceive = false;
+    bool zeroTransmit = false;
+
+    // A server that will not serve us: stratum 0, the code in the Reference
+    // Identifier, our transmit time echoed and every other timestamp zero.
+    static SntpScript KissOfDeath(const std::string& code) {
+        SntpScript script;
+        script.stratum = 0;
+        script.referenceId = code;
+        script.zeroReference = script.zeroReceive = script.zeroTransmit = true;
+        return script;
+    }
 };
 
-enum class TimeScript { kWhole, kSplit, kCloseAtOnce, kSilent };
+enum class TimeScript {
+    kWhole,
+    kSplit,               // two bytes, 300 ms later the other two
+    kCloseAtOnce,         // closes without sending
+    kTwoBytesThenClose,   // two bytes, then closes
+    kTwoBytesThenSilent,  // two bytes, then nothing until stopped
+    kSilent,
+};
 
 class FakeTimeServer {
   public:
@@ -60,7 +83,7 @@ class FakeTimeServer {
 
     std::string m_address;
     std::string m_error;
-    SOCKET m_socket = INVALID_SOCKET;
+    ScopedSocket m_socket;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_requests{0};
     std::thread m_thread;

@@ -55,6 +55,12 @@ void ExpectOneSetting(const std::vector<SYSTEMTIME>& set, const SYSTEMTIME& expe
     EXPECT_EQ(Show(set[0]), Show(expected));
 }
 
+// An NTP timestamp of eight zero bytes, as the exchange converts it.
+TimeStamp EmptyNtpTimeStamp() {
+    const unsigned char zeros[8] = {};
+    return NtpToTimeStamp(zeros);
+}
+
 // The PC clock before the query, and as the query leaves it: a query takes time, and
 // the texts and the new time must be taken after it.
 const SYSTEMTIME kLocalBefore = Time(2002, 1, 0, 6, 21, 34, 50, 0);
@@ -133,14 +139,8 @@ class EngineTest : public testing::Test {
     void SetUp() override {
         Reset();
         scriptClock = &clock;
-        m_previousRunner = BindQueryRunner(&ScriptedRunner);
-        m_previousBeep = BindBeepSink(&RecordBeep);
     }
-    void TearDown() override {
-        BindQueryRunner(m_previousRunner);
-        BindBeepSink(m_previousBeep);
-        scriptClock = nullptr;
-    }
+    void TearDown() override { scriptClock = nullptr; }
 
     // A fresh script, clock and beep record, for each case of a table.
     void Reset() {
@@ -159,9 +159,12 @@ class EngineTest : public testing::Test {
         script.errorCode = errorCode;
     }
 
-    // A converted SNTP reply as the exchange leaves it, arriving at t4.
+    // A converted SNTP reply as the exchange leaves it, arriving at t4: a synchronised
+    // server at stratum 2.
     static void SntpReply(TimeStamp ref, TimeStamp t1, TimeStamp t2, TimeStamp t3, TimeStamp t4) {
         script.reply.assign(kSntpPacketSize, 0);
+        script.reply[1] = 2;
+        std::memcpy(script.reply.data() + 12, "TEST", 4);
         WriteReplyTimeStamp(script.reply.data() + kReferenceOffset, ref);
         WriteReplyTimeStamp(script.reply.data() + kOriginateOffset, t1);
         WriteReplyTimeStamp(script.reply.data() + kReceiveOffset, t2);
@@ -171,6 +174,11 @@ class EngineTest : public testing::Test {
     // Sent at kSunday2002 and back at once; server time t the moment it answered.
     static void SntpServerAt(TimeStamp t) {
         SntpReply(At(kSunday2002 - 60), At(kSunday2002), t, t, At(kSunday2002));
+    }
+    // The reply's stratum and Reference Identifier (four bytes).
+    static void SntpServerIs(unsigned char stratum, const char* referenceId) {
+        script.reply[1] = stratum;
+        std::memcpy(script.reply.data() + 12, referenceId, 4);
     }
 
     static void TimeReply(std::uint32_t value) { DaytimeReply(TimeBytes(value)); }
@@ -211,8 +219,7 @@ class EngineTest : public testing::Test {
     FakeClock clock;
 
   private:
-    QueryRunner m_previousRunner = nullptr;
-    BeepSink m_previousBeep = nullptr;
+    ScopedContext m_seams{CurrentContext().With(&ScriptedRunner).With(&RecordBeep)};
 };
 
 using CheckSntpTest = EngineTest;
@@ -281,11 +288,17 @@ TEST_F(CheckSntpTest, FailedQueryGivesTheErrorCodeAsTextAndBeepsOnlyWhenAsked) {
 
 TEST_F(CheckSntpTest, ValidationFailuresKeepTheServerTextAndNeverBeep) {
     const TimeStamp t = At(kSunday2002);
+    const TimeStamp zero = EmptyNtpTimeStamp();
     struct Case {
         const char* name;
         TimeStamp ref, t1, t2, t3, t4;
         const char* status;
+        unsigned char stratum = 2;
+        const char* referenceId = "TEST";
     } const cases[] = {
+        // A kiss-o'-death, and a server that left its Receive Timestamp empty.
+        {"kiss", zero, t, zero, zero, t, "ERROR (SNTP: Kiss-o'-Death RATE)", 0, "RATE"},
+        {"empty", At(kSunday2002 - 60), t, zero, t, t, "ERROR (SNTP: Bad Response)"},
         // Last synchronised two hours before it answered, one hour allowed.
         {"reference", At(kSunday2002 - 7200, 123456), t, t, t, t,
          "ERROR (SNTP: ReferenceTimestamp)"},
@@ -297,6 +310,7 @@ TEST_F(CheckSntpTest, ValidationFailuresKeepTheServerTextAndNeverBeep) {
         SCOPED_TRACE(c.name);
         Reset();
         SntpReply(c.ref, c.t1, c.t2, c.t3, c.t4);
+        SntpServerIs(c.stratum, c.referenceId);
         Places p;
         EXPECT_EQ(Check(p, 1, 1, 1), 0);
         EXPECT_EQ(p.status, c.status);
@@ -371,15 +385,38 @@ TEST_F(AdjustSntpTest, NewTimeIsTheClockReadAfterTheCheckPlusTheOffset) {
 }
 
 TEST_F(AdjustSntpTest, TimeBefore1970WrapsModulo2To32) {
-    // A clock at 1970-01-01 00:00:00.25 set back half a second: the seconds wrap as
-    // all TimeStamp seconds do, and the fraction stays a fraction.
-    SntpServerAt(At(kSunday2002 - 1, 500000));
-    script.utcAfterSeconds = 0;
-    script.utcAfterMicroseconds = 250000;
-    Places p;
-    EXPECT_EQ(AdjustSntp(p), 1);
-    ExpectOneSetting(clock.systemTimesSet, Time(2106, 2, 0, 7, 6, 28, 15, 750));
-    EXPECT_EQ(p.server, "Sun Feb 07 15:28:15 2106");
+    // Times before 1970 wrap as all TimeStamp seconds do, and the fraction stays a
+    // fraction counted forward within its second.
+    struct Case {
+        const char* name;
+        std::int64_t clockSeconds;  // the PC clock after the check
+        std::uint32_t clockMicroseconds;
+        TimeStamp t1, serverAt;  // the server's time when the client sent at t1
+        SYSTEMTIME expected;
+        const char* serverText;
+    } const cases[] = {
+        // 1970-01-01 00:00:00.25 set back half a second.
+        {"set before 1970", 0, 250000, At(kSunday2002), At(kSunday2002 - 1, 500000),
+         Time(2106, 2, 0, 7, 6, 28, 15, 750), "Sun Feb 07 15:28:15 2106"},
+        // A clock at 1969-12-31 23:59:59.25 set forward half a second.
+        {"clock before 1970", -1, 250000, At(kSunday2002), At(kSunday2002, 500000),
+         Time(2106, 2, 0, 7, 6, 28, 15, 750), "Sun Feb 07 15:28:15 2106"},
+        // 00:00:00.000001 set back a microsecond: the sum lands a hair below zero in
+        // double precision, which must still be 1970 and not 1000 milliseconds.
+        {"a hair below 1970", 0, 1, At(1), At(0, 999999), Time(1970, 1, 4, 1, 0, 0, 0, 0),
+         "Thu Jan 01 09:00:00 1970"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        SntpReply(At(0), c.t1, c.serverAt, c.serverAt, c.t1);
+        script.utcAfterSeconds = c.clockSeconds;
+        script.utcAfterMicroseconds = c.clockMicroseconds;
+        Places p;
+        EXPECT_EQ(AdjustSntp(p), 1);
+        ExpectOneSetting(clock.systemTimesSet, c.expected);
+        EXPECT_EQ(p.server, c.serverText);
+    }
 }
 
 TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
@@ -407,6 +444,37 @@ TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
     EXPECT_EQ(cancelled.pc, kPcTextAfter);
     EXPECT_TRUE(clock.systemTimesSet.empty());
     ExpectBeeps(1);
+}
+
+TEST_F(AdjustSntpTest, ServerThatMeasuredNothingSetsNothing) {
+    const TimeStamp t = At(kSunday2002);
+    const TimeStamp zero = EmptyNtpTimeStamp();
+    struct Case {
+        const char* name;
+        unsigned char stratum;
+        const char* referenceId;
+        TimeStamp t2, t3;
+        const char* status;
+    } const cases[] = {
+        {"kiss", 0, "DENY", zero, zero, "ERROR (SNTP: Kiss-o'-Death DENY)"},
+        {"empty receive", 2, "TEST", zero, t, "ERROR (SNTP: Bad Response)"},
+        {"empty transmit", 2, "TEST", t, zero, "ERROR (SNTP: Bad Response)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        SntpReply(zero, t, c.t2, c.t3, t);
+        SntpServerIs(c.stratum, c.referenceId);
+        Places p;
+        EXPECT_EQ(AdjustSntp(p, 1), 0);
+        EXPECT_EQ(p.status, c.status);
+        EXPECT_EQ(p.error, "error untouched");
+        EXPECT_EQ(p.server, "server untouched");
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        EXPECT_TRUE(clock.systemTimesSet.empty());
+        EXPECT_TRUE(clock.localTimesSet.empty());
+        ExpectBeeps(0);
+    }
 }
 
 TEST_F(AdjustSntpTest, RefusedSettingIsReportedWithoutABeep) {
@@ -484,7 +552,12 @@ TEST_F(TimeDaytimeTest, DaytimeTextIsTheFirstLineWithoutItsLineFeed) {
         std::string reply;
         std::string text;
     } const cases[] = {
-        {"CR kept", "Sun Jan  6 12:34:56 2002\r\n", "Sun Jan  6 12:34:56 2002\r"},
+        // The line ends in CR LF; a run of either before the line feed goes with it.
+        {"CR LF", "Sun Jan  6 12:34:56 2002\r\n", "Sun Jan  6 12:34:56 2002"},
+        {"CR CR LF", "Sun Jan  6 12:34:56 2002\r\r\nlater\r\n", "Sun Jan  6 12:34:56 2002"},
+        {"CR within kept", "a\rb \r\n", "a\rb "},
+        {"only CR LF", "\r\nlater", ""},
+        {"CR then NUL", std::string("abc\r\0\r\n", 7), ""},
         {"first line only", "one\ntwo\n", "one"},
         {"no line feed", "Sun Jan  6 12:34:56 2002", ""},
         {"empty reply", "", ""},
@@ -493,6 +566,7 @@ TEST_F(TimeDaytimeTest, DaytimeTextIsTheFirstLineWithoutItsLineFeed) {
         // A full buffer has no terminator; nothing past it may be read.
         {"full, no NUL or LF", std::string(512, 'A'), ""},
         {"full, LF last", std::string(511, 'B') + "\n", std::string(511, 'B')},
+        {"full, CR LF last", std::string(510, 'C') + "\r\n", std::string(510, 'C')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -509,20 +583,49 @@ TEST_F(TimeDaytimeTest, DaytimeTextIsTheFirstLineWithoutItsLineFeed) {
 
 // --- TIME and DAYTIME adjust -------------------------------------------------------
 
-TEST_F(TimeDaytimeTest, AdjustSetsTheServersWholeSecondInLocalTime) {
+TEST_F(TimeDaytimeTest, TimeAdjustSetsTheServersInstantInUtc) {
+    // The text shows the instant at UTC+9, but the PC's own zone may be any: the clock
+    // is set in UTC, whole seconds, from the value itself.
     struct Case {
-        int protocol;
+        std::uint32_t value;
+        SYSTEMTIME expected;  // UTC
+        const char* text;
+    } const cases[] = {
+        {2208988800u + kSunday2002, Time(2002, 1, 0, 6, 12, 34, 56, 0), "Sun Jan 06 21:34:56 2002"},
+        // Already the next day in Japan: 2002-01-06 20:00:00 UTC.
+        {2208988800u + kSunday2002 + 26704, Time(2002, 1, 0, 6, 20, 0, 0, 0),
+         "Mon Jan 07 05:00:00 2002"},
+        {2208988800u, Time(1970, 1, 4, 1, 0, 0, 0, 0), "Thu Jan 01 09:00:00 1970"},
+        {4294967295u, Time(2036, 2, 4, 7, 6, 28, 15, 0), "Thu Feb 07 15:28:15 2036"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Reset();
+        TimeReply(c.value);
+        Places p;
+        EXPECT_EQ(AdjustTime(kProtocolTime, p, 1), 1);
+        ExpectQueried(kProtocolTime, kTimeReplySize, false, 1);
+        ExpectOneSetting(clock.systemTimesSet, c.expected);
+        EXPECT_TRUE(clock.localTimesSet.empty());
+        EXPECT_EQ(p.status, "OK");
+        EXPECT_EQ(p.server, c.text);
+        EXPECT_EQ(p.pc, kPcTextAfter);
+        EXPECT_EQ(p.code, -7);
+        ExpectBeeps(0);
+    }
+}
+
+TEST_F(TimeDaytimeTest, DaytimeAdjustSetsTheServersTextInLocalTime) {
+    struct Case {
         std::string reply;
         SYSTEMTIME expected;
         const char* text;
     } const cases[] = {
-        // The TIME text is made at UTC+9, milliseconds and day of the week 0.
-        {kProtocolTime, TimeBytes(2208988800u + kSunday2002), Time(2002, 1, 0, 6, 21, 34, 56, 0),
-         "Sun Jan 06 21:34:56 2002"},
-        {kProtocolDaytime, "Sun Jan  6 12:34:56 2002\r\n", Time(2002, 1, 0, 6, 12, 34, 56, 0),
-         "Sun Jan  6 12:34:56 2002\r"},
+        // The text carries no zone: set as it reads, milliseconds and day of the week 0.
+        {"Sun Jan  6 12:34:56 2002\r\n", Time(2002, 1, 0, 6, 12, 34, 56, 0),
+         "Sun Jan  6 12:34:56 2002"},
         // Impossible dates are handed on; the real clock refuses them.
-        {kProtocolDaytime, "Tue Feb 30 10:00:00 2002\n", Time(2002, 2, 0, 30, 10, 0, 0, 0),
+        {"Tue Feb 30 10:00:00 2002\n", Time(2002, 2, 0, 30, 10, 0, 0, 0),
          "Tue Feb 30 10:00:00 2002"},
     };
     for (const Case& c : cases) {
@@ -530,7 +633,7 @@ TEST_F(TimeDaytimeTest, AdjustSetsTheServersWholeSecondInLocalTime) {
         Reset();
         DaytimeReply(c.reply);
         Places p;
-        EXPECT_EQ(AdjustTime(c.protocol, p, 1), 1);
+        EXPECT_EQ(AdjustTime(kProtocolDaytime, p, 1), 1);
         EXPECT_EQ(script.runs, 1);
         ExpectOneSetting(clock.localTimesSet, c.expected);
         EXPECT_TRUE(clock.systemTimesSet.empty());
@@ -572,7 +675,8 @@ TEST_F(TimeDaytimeTest, AdjustRefusedKeepsTheServersText) {
     TimeReply(2208988800u + kSunday2002);
     Places p;
     EXPECT_EQ(AdjustTime(kProtocolTime, p, 1), 0);
-    ExpectOneSetting(clock.localTimesSet, Time(2002, 1, 0, 6, 21, 34, 56, 0));
+    ExpectOneSetting(clock.systemTimesSet, Time(2002, 1, 0, 6, 12, 34, 56, 0));
+    EXPECT_TRUE(clock.localTimesSet.empty());
     EXPECT_EQ(p.status, "ERROR (localtime-set)");
     EXPECT_EQ(p.server, "Sun Jan 06 21:34:56 2002");
     EXPECT_EQ(p.pc, kPcTextAfter);
@@ -605,5 +709,6 @@ TEST_F(TimeDaytimeTest, AdjustAfterAFailedQueryEmptiesTheServerTextAndSetsNothin
     EXPECT_EQ(p.server, "");
     EXPECT_EQ(p.pc, kPcTextAfter);
     EXPECT_TRUE(clock.localTimesSet.empty());
+    EXPECT_TRUE(clock.systemTimesSet.empty());
     ExpectBeeps(0);
 }

@@ -5,42 +5,69 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "app/app_state.h"
+#include "engine/query_runner.h"
 #include "tests/support/exchange_run.h"
 #include "tests/support/fake_time_server.h"
 #include "tests/support/recording_sink.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
 const char* const kServer = kFakeServerAddress;
 
-std::uint32_t BigEndianAt(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-           static_cast<std::uint32_t>(at[2]) << 8 | at[3];
-}
+// One record as the exchange handed it to the trace writer.
+struct TraceRecord {
+    std::wstring path;
+    std::string server;
+    std::vector<unsigned char> reply;
+    TimeStamp receiveTime;
+};
 
-// Turns the packet trace on, with the profile in a fresh directory, for a test's lifetime.
+// The packet trace, on or off, for a test's lifetime: a writer that keeps what it is
+// given (what the real writer makes of it is the event log's own test) and answers
+// as the real one would: 1 written, -1 the file would not open.
 class PacketTrace {
   public:
-    explicit PacketTrace(bool on) : m_flags(traceFlags), m_profile(AppProfilePath()) {
-        traceFlags = on ? kTracePackets : 0;
-        SetAppProfilePath(dir.File("Tavrino.INI").c_str());
+    explicit PacketTrace(bool on, int answer = 1) {
+        Records().clear();
+        Answer() = answer;
+        if (on) m_trace = SntpTrace{&Write, L"Tavrino.sntp.log"};
     }
-    ~PacketTrace() {
-        traceFlags = m_flags;
-        SetAppProfilePath(m_profile);
+    void Attach(ExchangeRun& run) const { run.request.trace = m_trace; }
+    const SntpTrace* Get() const { return &m_trace; }
+    static std::vector<TraceRecord>& Records() {
+        static std::vector<TraceRecord> records;
+        return records;
     }
-    std::string Log() const { return ReadFileBytes(dir.File("Tavrino.sntp.log")); }
-    bool LogExists() const { return FileExists(dir.File("Tavrino.sntp.log")); }
-
-    TempDir dir;
 
   private:
-    unsigned short m_flags;
-    CString m_profile;
+    static int& Answer() {
+        static int answer = 1;
+        return answer;
+    }
+    static int Write(const std::wstring& path, const CString& server, const unsigned char* reply,
+                     const TimeStamp& receiveTime) {
+        Records().push_back(TraceRecord{path, server.GetString(),
+                                        std::vector<unsigned char>(reply, reply + kSntpPacketSize),
+                                        receiveTime});
+        return Answer();
+    }
+
+    SntpTrace m_trace;
 };
+
+// The exchange traced exactly this run's reply, converted, with its receive time.
+void ExpectTracedOnce(const ExchangeRun& run) {
+    ASSERT_EQ(PacketTrace::Records().size(), 1u);
+    const TraceRecord& record = PacketTrace::Records()[0];
+    EXPECT_EQ(record.path, L"Tavrino.sntp.log");
+    EXPECT_EQ(record.server, kServer);
+    EXPECT_EQ(record.reply, std::vector<unsigned char>(run.buffer, run.buffer + kSntpPacketSize));
+    EXPECT_EQ(record.receiveTime.seconds, run.receiveTime.seconds);
+    EXPECT_EQ(record.receiveTime.microseconds, run.receiveTime.microseconds);
+}
 
 void ExpectFailure(const ExchangeRun& run, const char* stage, int errorCode) {
     EXPECT_EQ(run.result, 0);
@@ -77,7 +104,7 @@ TEST(SntpExchange, AcceptedReplyIsConvertedAndGivesTheServersOffset) {
     EXPECT_EQ(server.LastRequest()[0], 0xDB);
     // The Originate field now holds our own transmit time, converted.
     TimeStamp t1 = ReadReplyTimeStamp(run.buffer + kOriginateOffset);
-    EXPECT_EQ(t1.seconds, BigEndianAt(server.LastRequest().data() + 40) - 2208988800u);
+    EXPECT_EQ(t1.seconds, ReadBigEndian32(server.LastRequest().data() + 40) - 2208988800u);
 }
 
 TEST(SntpExchange, ServerBehindAndSlowToAnswer) {
@@ -104,14 +131,15 @@ TEST(SntpExchange, ForeignOriginateIsIncorrectPacket) {
     PacketTrace trace(true);
 
     ExchangeRun run(kProtocolSntp, kServer, 5);
+    trace.Attach(run);
     run.Run();
     ExpectFailure(run, "SNTP:IncorrectPacket", 0);
     // The refused reply was neither converted nor traced.
-    EXPECT_FALSE(trace.LogExists());
+    EXPECT_TRUE(PacketTrace::Records().empty());
     server.Stop();
     ASSERT_EQ(server.LastRequest().size(), 48u);
-    EXPECT_EQ(BigEndianAt(run.buffer + kOriginateOffset),
-              BigEndianAt(server.LastRequest().data() + kTransmitOffset));
+    EXPECT_EQ(ReadBigEndian32(run.buffer + kOriginateOffset),
+              ReadBigEndian32(server.LastRequest().data() + kTransmitOffset));
 }
 
 TEST(SntpExchange, DatagramOfOtherThan48Bytes) {
@@ -168,6 +196,7 @@ TEST(SntpExchange, SlowServerIsRecordedInTheTraceThenRefusedByValidation) {
     PacketTrace trace(true);
 
     ExchangeRun run(kProtocolSntp, kServer, 5);
+    trace.Attach(run);
     EXPECT_EQ(run.Run(), 1);
     double offset = 0;
     CString errorText("kept");
@@ -175,13 +204,47 @@ TEST(SntpExchange, SlowServerIsRecordedInTheTraceThenRefusedByValidation) {
     EXPECT_EQ(run.status, "ERROR (SNTP: Server Throughput)");
     EXPECT_EQ(errorText, "kept");
 
-    std::string log = trace.Log();
-    EXPECT_EQ(log.rfind(std::string(kServer) + "\r\n", 0), 0u) << log;
-    int lines = 0;
-    for (char c : log) lines += c == '\n';
-    EXPECT_EQ(lines, 6);
-    // The last line is our receive time as the log formats it.
-    EXPECT_NE(log.find(std::string(FormatLogTime(run.receiveTime)) + "\r\n"), std::string::npos);
+    ExpectTracedOnce(run);
+    EXPECT_FALSE(run.request.traceNotOpened);
+}
+
+TEST(SntpExchange, ServerThatMeasuredNothingIsTracedThenRefusedByValidation) {
+    struct Case {
+        const char* name;
+        SntpScript script;
+        const char* status;
+    };
+    SntpScript emptyReceive, emptyTransmit;
+    emptyReceive.zeroReceive = true;
+    emptyTransmit.zeroTransmit = true;
+    const Case cases[] = {
+        {"RATE", SntpScript::KissOfDeath("RATE"), "ERROR (SNTP: Kiss-o'-Death RATE)"},
+        {"DENY", SntpScript::KissOfDeath("DENY"), "ERROR (SNTP: Kiss-o'-Death DENY)"},
+        {"unprintable", SntpScript::KissOfDeath(std::string("R\0\xFFT", 4)),
+         "ERROR (SNTP: Kiss-o'-Death RT)"},
+        {"empty receive", emptyReceive, "ERROR (SNTP: Bad Response)"},
+        {"empty transmit", emptyTransmit, "ERROR (SNTP: Bad Response)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTimeServer server;
+        ASSERT_TRUE(server.ServeSntp(c.script)) << server.Error();
+        PacketTrace trace(true);
+        ExchangeRun run(kProtocolSntp, kServer, 5);
+        trace.Attach(run);
+        // The exchange took it: it echoed our transmit time.
+        EXPECT_EQ(run.Run(), 1);
+        EXPECT_EQ(run.status, "OK");
+        double offset = -999;
+        CString errorText("kept");
+        // With the reference test on, which a kiss-o'-death's empty reference would fail.
+        EXPECT_EQ(run.Validate(&offset, &errorText, 1, 24), 0);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(errorText, "kept");
+        EXPECT_EQ(offset, -999);
+        // Traced as every reply the exchange takes is.
+        ExpectTracedOnce(run);
+    }
 }
 
 TEST(SntpExchange, NothingIsTracedWithTheSwitchOff) {
@@ -190,22 +253,28 @@ TEST(SntpExchange, NothingIsTracedWithTheSwitchOff) {
     PacketTrace trace(false);
     RecordingSink sink;
     ExchangeRun run(kProtocolSntp, kServer, 5);
+    trace.Attach(run);
     EXPECT_EQ(run.Run(), 1);
-    EXPECT_FALSE(trace.LogExists());
+    EXPECT_TRUE(PacketTrace::Records().empty());
     EXPECT_TRUE(sink.Messages().empty());
 }
 
-TEST(SntpExchange, UnopenableTraceDoesNotFailTheQuery) {
+TEST(SntpExchange, UnopenableTraceDoesNotFailTheQueryAndIsToldAfterIt) {
     FakeTimeServer server;
     ASSERT_TRUE(server.ServeSntp(SntpScript())) << server.Error();
-    PacketTrace trace(true);
-    SetAppProfilePath(trace.dir.File("no-such-folder/Tavrino.INI").c_str());
+    const PacketTrace trace(true, -1);
     RecordingSink sink;
-    ExchangeRun run(kProtocolSntp, kServer, 5);
-    EXPECT_EQ(run.Run(), 1);
-    EXPECT_EQ(run.status, "OK");
-    ASSERT_EQ(sink.Messages().size(), 1u);
-    EXPECT_EQ(sink.Messages()[0], "Can not open the logfile");
+    ScopedContext seams(CurrentContext().With(trace.Get()));
+    unsigned char reply[kSntpPacketSize] = {};
+    TimeStamp arrival{0, 0};
+    CString status;
+    int errorCode = -1;
+    EXPECT_EQ(
+        RunQuery(kProtocolSntp, kServer, 5, 0, reply, kSntpPacketSize, &arrival, status, errorCode),
+        1);
+    EXPECT_EQ(status, "OK");
+    // Once, on the thread that ran the query, after it.
+    EXPECT_EQ(sink.Messages(), std::vector<std::string>{"Can not open the logfile"});
 }
 
 TEST(TimeExchange, WholeReplyFillsFourBytes) {
@@ -213,33 +282,66 @@ TEST(TimeExchange, WholeReplyFillsFourBytes) {
     ASSERT_TRUE(server.ServeTime(TimeScript::kWhole, 0xE1B2C3D4u)) << server.Error();
     PacketTrace trace(true);
     ExchangeRun run(kProtocolTime, kServer, 5, 0xEE);
+    trace.Attach(run);
     EXPECT_EQ(run.Run(), 1);
     EXPECT_EQ(run.status, "OK");
-    EXPECT_EQ(BigEndianAt(run.buffer), 0xE1B2C3D4u);
+    EXPECT_EQ(ReadBigEndian32(run.buffer), 0xE1B2C3D4u);
     EXPECT_EQ(run.buffer[4], 0xEE);  // nothing beyond the receive length
     EXPECT_EQ(run.request.socket, static_cast<SOCKET>(0));
-    EXPECT_FALSE(trace.LogExists());  // TIME is never traced
+    EXPECT_TRUE(PacketTrace::Records().empty());  // TIME is never traced
 }
 
-TEST(TimeExchange, SplitReplyIsReadOnlyAsFarAsTheFirstSegment) {
+TEST(TimeExchange, ValueIsReadWholeOrLeftAsZeros) {
+    struct Case {
+        const char* name;
+        TimeScript script;
+        std::uint32_t value;  // in the buffer afterwards
+    } const cases[] = {
+        {"in two pieces", TimeScript::kSplit, 0xE1B2C3D4u},
+        // The server closed before the value was whole: none of the caller's bytes
+        // (0xEE) may pass for part of a value.
+        {"two bytes, then closed", TimeScript::kTwoBytesThenClose, 0u},
+        {"closed at once", TimeScript::kCloseAtOnce, 0u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTimeServer server;
+        ASSERT_TRUE(server.ServeTime(c.script, 0xE1B2C3D4u)) << server.Error();
+        ExchangeRun run(kProtocolTime, kServer, 5, 0xEE);
+        EXPECT_EQ(run.Run(), 1);
+        EXPECT_EQ(run.status, "OK");
+        EXPECT_EQ(run.errorCode, -12345);
+        EXPECT_EQ(ReadBigEndian32(run.buffer), c.value);
+        EXPECT_EQ(run.buffer[4], 0xEE);  // nothing beyond the receive length
+        EXPECT_EQ(run.request.socket, static_cast<SOCKET>(0));
+        EXPECT_LT(run.seconds, 3.0);
+    }
+}
+
+TEST(TimeExchange, IncompleteValueWaitsNoLongerThanTheTimeOut) {
     FakeTimeServer server;
-    ASSERT_TRUE(server.ServeTime(TimeScript::kSplit, 0xE1B2C3D4u)) << server.Error();
+    ASSERT_TRUE(server.ServeTime(TimeScript::kTwoBytesThenSilent, 0xE1B2C3D4u)) << server.Error();
+    ExchangeRun run(kProtocolTime, kServer, 1, 0xEE);
+    EXPECT_EQ(run.Run(), 1);
+    EXPECT_EQ(ReadBigEndian32(run.buffer), 0u);
+    // One time-out for the whole value, not one for each piece.
+    EXPECT_GE(run.seconds, 0.9);
+    EXPECT_LT(run.seconds, 1.5);
+    EXPECT_EQ(run.request.socket, static_cast<SOCKET>(0));
+}
+
+TEST(TimeExchange, AbandonedWhileTheValueIsIncomplete) {
+    FakeTimeServer server;
+    ASSERT_TRUE(server.ServeTime(TimeScript::kTwoBytesThenSilent, 0xE1B2C3D4u)) << server.Error();
     ExchangeRun run(kProtocolTime, kServer, 5, 0xEE);
-    EXPECT_EQ(run.Run(), 1);
-    EXPECT_EQ(run.buffer[0], 0xE1);
-    EXPECT_EQ(run.buffer[1], 0xB2);
-    // One receive only: the second segment is never read.
-    EXPECT_EQ(run.buffer[2], 0xEE);
-    EXPECT_EQ(run.buffer[3], 0xEE);
-}
-
-TEST(TimeExchange, ConnectionClosedAtOnceIsSuccessWithNoBytes) {
-    FakeTimeServer server;
-    ASSERT_TRUE(server.ServeTime(TimeScript::kCloseAtOnce, 0)) << server.Error();
-    ExchangeRun run(kProtocolTime, kServer, 5);
-    EXPECT_EQ(run.Run(), 1);
-    EXPECT_EQ(run.status, "OK");
-    EXPECT_EQ(BigEndianAt(run.buffer), 0u);
+    std::thread dialog([&run] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        AbandonExchange(&run.request);
+    });
+    run.Run();
+    dialog.join();
+    ExpectFailure(run, "Socket", WSAEINTR);
+    EXPECT_LT(run.seconds, 1.0);
 }
 
 TEST(TimeExchange, SilentServerTimesOut) {
@@ -263,9 +365,10 @@ TEST(DaytimeExchange, LineWithAndWithoutLineFeedArrivesAsSent) {
         ASSERT_TRUE(server.ServeDaytime(line)) << server.Error();
         PacketTrace trace(true);
         ExchangeRun run(kProtocolDaytime, kServer, 5);
+        trace.Attach(run);
         EXPECT_EQ(run.Run(), 1);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(run.buffer)), line);
-        EXPECT_FALSE(trace.LogExists());  // DAYTIME is never traced
+        EXPECT_TRUE(PacketTrace::Records().empty());  // DAYTIME is never traced
     }
     {
         FakeTimeServer server;

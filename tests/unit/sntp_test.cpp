@@ -17,11 +17,6 @@ std::vector<unsigned char> Bytes(const unsigned char* data, int from, int count)
     return std::vector<unsigned char>(data + from, data + from + count);
 }
 
-std::uint32_t BigEndianAt(const unsigned char* at) {
-    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-           static_cast<std::uint32_t>(at[2]) << 8 | at[3];
-}
-
 TimeStamp Ntp(std::uint32_t seconds, std::uint32_t fraction) {
     unsigned char field[8];
     for (int i = 0; i < 4; ++i) {
@@ -31,10 +26,13 @@ TimeStamp Ntp(std::uint32_t seconds, std::uint32_t fraction) {
     return NtpToTimeStamp(field);
 }
 
-// A reply as the exchange leaves it: the four timestamps converted in place.
+// A reply as the exchange leaves it: the four timestamps converted in place. A
+// synchronised server at stratum 2 unless a test says otherwise.
 struct Reply {
     unsigned char bytes[kSntpPacketSize] = {};
     Reply(TimeStamp ref, TimeStamp t1, TimeStamp t2, TimeStamp t3) {
+        bytes[1] = 2;
+        std::memcpy(bytes + 12, "TEST", 4);
         WriteReplyTimeStamp(bytes + kReferenceOffset, ref);
         WriteReplyTimeStamp(bytes + kOriginateOffset, t1);
         WriteReplyTimeStamp(bytes + kReceiveOffset, t2);
@@ -73,9 +71,9 @@ TEST(SntpRequest, HeaderAndTransmitTimeFromThePcClock) {
               (std::vector<unsigned char>{0xDB, 0x00, 0x04, 0xFA, 0x00, 0x01, 0x00, 0x00, 0x00,
                                           0x01, 0x00, 0x00}));
     EXPECT_EQ(Bytes(request, 12, 28), std::vector<unsigned char>(28, 0));
-    EXPECT_EQ(BigEndianAt(request + 40), kSunday2002 + 2208988800u);
+    EXPECT_EQ(ReadBigEndian32(request + 40), kSunday2002 + 2208988800u);
     // 500000 x 4294.967 lies just below 2147483500 in double precision.
-    EXPECT_EQ(BigEndianAt(request + 44), 2147483499u);
+    EXPECT_EQ(ReadBigEndian32(request + 44), 2147483499u);
 }
 
 TEST(SntpRequest, TransmitSecondsWrapModulo2To32) {
@@ -83,20 +81,51 @@ TEST(SntpRequest, TransmitSecondsWrapModulo2To32) {
     clock.SetUtc(4000000000LL, 0);  // the year 2096: past the NTP era boundary of 2036
     unsigned char request[kSntpPacketSize];
     BuildSntpRequest(request);
-    EXPECT_EQ(BigEndianAt(request + 40), static_cast<std::uint32_t>(4000000000ULL + 2208988800ULL));
-    EXPECT_EQ(BigEndianAt(request + 44), 0u);
+    EXPECT_EQ(ReadBigEndian32(request + 40), static_cast<std::uint32_t>(4000000000ULL + 2208988800ULL));
+    EXPECT_EQ(ReadBigEndian32(request + 44), 0u);
     // ...and the reply's echo converts back to the same moment.
     EXPECT_EQ(NtpToTimeStamp(request + 40).seconds, 4000000000u);
 }
 
 TEST(PcClock, FileTimeBecomesSecondsAndMicrosecondsSince1970) {
+    constexpr std::int64_t k1970 = 116444736000000000LL;
+    struct Case {
+        const char* name;
+        std::int64_t ticks;  // FILETIME: tenths of a microsecond since 1601
+        TimeStamp expected;
+    } const cases[] = {
+        // 123456.7 microseconds: the tenth of a microsecond is dropped.
+        {"2002", k1970 + kSunday2002 * 10000000LL + 1234567, At(kSunday2002, 123456)},
+        {"1970", k1970, At(0, 0)},
+        // Before 1970 the second is the one before (modulo 2^32) and the microseconds
+        // count forward from it, as they do after 1970.
+        {"a tenth of a microsecond before", k1970 - 1, At(4294967295u, 999999)},
+        {"a microsecond before", k1970 - 10, At(4294967295u, 999999)},
+        {"a second before", k1970 - 10000000, At(4294967295u, 0)},
+        {"2.5 s before", k1970 - 25000000, At(4294967293u, 500000)},
+        // 1601-01-01: -11644473600 s, which is 1240428288 modulo 2^32.
+        {"1601", 0, At(1240428288u, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clock;
+        clock.SetFileTime(c.ticks);
+        TimeStamp now{};
+        ReadPcClock(&now);
+        EXPECT_EQ(now.seconds, c.expected.seconds);
+        EXPECT_EQ(now.microseconds, c.expected.microseconds);
+    }
+}
+
+TEST(SntpRequest, TransmitFractionFromAClockBefore1970) {
+    // 1969-12-31 23:59:59.75 UTC: the fraction of 750000 microseconds, not a wrapped one.
     FakeClock clock;
-    // 123456.7 microseconds: the tenth of a microsecond is truncated.
-    clock.SetFileTime(116444736000000000LL + kSunday2002 * 10000000LL + 1234567);
-    TimeStamp now{};
-    ReadPcClock(&now);
-    EXPECT_EQ(now.seconds, kSunday2002);
-    EXPECT_EQ(now.microseconds, 123456u);
+    clock.SetFileTime(116444736000000000LL - 2500000);
+    unsigned char request[kSntpPacketSize];
+    BuildSntpRequest(request);
+    EXPECT_EQ(ReadBigEndian32(request + 40), 2208988799u);
+    // 750000 x 4294.967 lies just below 3221225250 in double precision.
+    EXPECT_EQ(ReadBigEndian32(request + 44), 3221225249u);
 }
 
 TEST(NtpConversion, FractionsToMicrosecondsAtTheEdges) {
@@ -223,6 +252,59 @@ TEST(SntpValidation, ReferenceDetailShowsMicrosecondsWithoutLeadingZeros) {
               "ERROR (SNTP: ReferenceTimestamp)");
 }
 
+TEST(SntpValidation, ServerThatMeasuredNothingIsRefusedFirst) {
+    const TimeStamp t = At(kSunday2002);
+    const TimeStamp zero = Ntp(0, 0);  // eight zero bytes on the wire
+    struct Case {
+        const char* name;
+        unsigned char stratum;
+        const char* referenceId;  // four bytes
+        TimeStamp ref, t2, t3;
+        const char* status;
+    } const cases[] = {
+        // A kiss-o'-death as servers send it: all but our own time zero.
+        {"RATE", 0, "RATE", zero, zero, zero, "ERROR (SNTP: Kiss-o'-Death RATE)"},
+        // Stratum 0 alone is enough, and comes before the reference test.
+        {"with times", 0, "RSTR", At(kSunday2002 - 90000), t, t,
+         "ERROR (SNTP: Kiss-o'-Death RSTR)"},
+        // Only the printable ASCII of the code is shown.
+        {"unprintable", 0, "R\x01T\x7F", zero, zero, zero, "ERROR (SNTP: Kiss-o'-Death RT)"},
+        {"accented", 0, "\xC3\xA9\x00X", zero, zero, zero, "ERROR (SNTP: Kiss-o'-Death X)"},
+        {"no code", 0, "\0\0\0\0", zero, zero, zero, "ERROR (SNTP: Kiss-o'-Death )"},
+        // A server of stratum 1 and up that left its own timestamps empty.
+        {"receive zero", 2, "TEST", At(kSunday2002 - 60), zero, t, "ERROR (SNTP: Bad Response)"},
+        {"transmit zero", 1, "GPS\0", At(kSunday2002 - 60), t, zero, "ERROR (SNTP: Bad Response)"},
+        // ...which comes before the reference test as well.
+        {"zero and old", 2, "TEST", At(kSunday2002 - 90000), zero, t, "ERROR (SNTP: Bad Response)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reply reply(c.ref, t, c.t2, c.t3);
+        reply.bytes[1] = c.stratum;
+        std::memcpy(reply.bytes + 12, c.referenceId, 4);
+        Outcome out = Validate(reply, t, 1, 24);
+        EXPECT_EQ(out.result, 0);
+        EXPECT_EQ(out.status, c.status);
+        EXPECT_EQ(out.error, "untouched");
+        EXPECT_EQ(out.offset, -999.0);
+    }
+}
+
+TEST(SntpValidation, TimestampsNearTheEmptyOneStillPass) {
+    // Reference and Originate may be empty (an unsynchronised server with the reference
+    // test off); a Receive or Transmit a microsecond or a second from zero is a time.
+    const TimeStamp zero = Ntp(0, 0);
+    const TimeStamp t = Ntp(0, 4295);  // the first fraction that is a whole microsecond
+    const TimeStamp later = Ntp(1, 0);
+    EXPECT_EQ(Validate(Reply(zero, zero, t, t), zero).result, 1);
+    EXPECT_EQ(Validate(Reply(zero, t, t, later), later).result, 1);
+    // Stratum 1 with any identifier is a server like any other.
+    Reply primary(zero, t, t, t);
+    primary.bytes[1] = 1;
+    std::memcpy(primary.bytes + 12, "RATE", 4);
+    EXPECT_EQ(Validate(primary, t).result, 1);
+}
+
 TEST(SystemTimeConversion, UtcFieldsAndMillisecondsTruncated) {
     auto fields = [](const SYSTEMTIME& st) {
         return std::vector<int>{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
@@ -238,5 +320,15 @@ TEST(SystemTimeConversion, UtcFieldsAndMillisecondsTruncated) {
 TEST(LogTimeFormat, LocalTimeInJapanWithSixDigitMicroseconds) {
     EXPECT_EQ(FormatLogTime(At(kSunday2002, 123)), "Sun Jan 06 2002 21:34:56.000123");
     EXPECT_EQ(FormatLogTime(At(0, 0)), "Thu Jan 01 1970 09:00:00.000000");
-    EXPECT_EQ(FormatLogTime(At(4102444800u, 1000000)), "Fri Jan 01 2100 09:00:00.1000000");
+    EXPECT_EQ(FormatLogTime(At(4102444800u, 999999)), "Fri Jan 01 2100 09:00:00.999999");
+}
+
+TEST(LogTimeFormat, WholeSecondOfMicrosecondsShowsAsTheNextSecond) {
+    // The top of the NTP fraction converts to 1000000 microseconds.
+    EXPECT_EQ(FormatLogTime(Ntp(2208988800u + 4102444800u, 0xFFFFFFFFu)),
+              "Fri Jan 01 2100 09:00:01.000000");
+    // Across a minute, an hour and a day: 2002-01-06 14:59:59 UTC.
+    EXPECT_EQ(FormatLogTime(At(kSunday2002 + 8703, 1000000)), "Mon Jan 07 2002 00:00:00.000000");
+    // The last second of the TimeStamp range carries round to 1970, as the seconds wrap.
+    EXPECT_EQ(FormatLogTime(At(4294967295u, 1000000)), "Thu Jan 01 1970 09:00:00.000000");
 }
