@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The program in a folder whose name a Western system's code page cannot hold
-# ("ツール" under en_US.UTF-8, code page 1252) keeps its profile beside itself there.
+# The program in a folder whose name neither a Western system's code page (1252, here
+# under en_US.UTF-8) nor the program's own (932) can hold, "Jürgen ツール", keeps its
+# profile beside itself there rather than in a look-alike folder.
 # Usage: tests/e2e/japanese_folder.sh WIN64_BUILD_DIR
 set -euo pipefail
 
@@ -10,7 +11,7 @@ build=$(cd "$1" && pwd)
 
 work=$(mktemp -d /tmp/tavrino-folder.XXXXXX)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
-folder="$work/ツール"
+folder="$work/Jürgen ツール"
 mkdir "$folder"
 cp "$build/Tavrino.exe" "$folder/Tavrino.exe"
 
@@ -47,7 +48,7 @@ for line in '\[TZ\]' 'tz0=.*' 'tz1=0,-9,JST?,,JST-9' 'tz2=0,-9,JST?,,JST-9'; do
   grep -qxE "$line" <<<"$text" || { echo "japanese_folder: no line '$line' in the profile" >&2; fail=1; }
 done
 # Nothing went to a look-alike folder.
-others=$(find "$work" -mindepth 1 -maxdepth 1 ! -name 'ツール')
+others=$(find "$work" -mindepth 1 -maxdepth 1 ! -name 'Jürgen ツール')
 [ -z "$others" ] || { echo "japanese_folder: files outside the folder: $others" >&2; fail=1; }
 [ $fail -eq 0 ] && echo "japanese_folder: profile written in $folder"
 exit $fail
