@@ -19,8 +19,10 @@ BOOL CClockApp::InitInstance() {
 
     // One copy per executable name. The mutex is held, unreleased, as long as the
     // application object lives; a copy under another name is another program.
-    m_hInstanceMutex.Reset(CreateMutexW(nullptr, TRUE, Widen(appName).c_str()));
-    if (m_hInstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, Widen(appName).c_str());
+    const DWORD created = GetLastError();  // before anything else can change it
+    m_hInstanceMutex.Reset(mutex);
+    if (m_hInstanceMutex && created == ERROR_ALREADY_EXISTS) {
         AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
         return FALSE;
     }
