@@ -21,7 +21,7 @@ int RunQuery(int protocol, const char* server, int timeout, int beep, unsigned c
     request.errorCode = &errorCode;
     request.result = 0;
     const Context& context = CurrentContext();
-    if (context.sntpTrace && protocol == kProtocolSntp) request.trace = *context.sntpTrace;
+    if (context.sntpTrace) request.trace = *context.sntpTrace;
 
     (context.runQuery ? context.runQuery : RunExchangeSynchronously)(request);
     // The worker may not show a box; the user hears of the trace file here, once.

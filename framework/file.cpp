@@ -1,9 +1,5 @@
 #include "framework/file.h"
 
-#ifndef _WIN32
-#include <cwchar>
-#endif
-
 namespace {
 #ifndef _WIN32
 // Native paths are UTF-8 bytes; a wide character is one code point here.

@@ -446,37 +446,6 @@ TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
     ExpectBeeps(1);
 }
 
-TEST_F(AdjustSntpTest, ServerThatMeasuredNothingSetsNothing) {
-    const TimeStamp t = At(kSunday2002);
-    const TimeStamp zero = EmptyNtpTimeStamp();
-    struct Case {
-        const char* name;
-        unsigned char stratum;
-        const char* referenceId;
-        TimeStamp t2, t3;
-        const char* status;
-    } const cases[] = {
-        {"kiss", 0, "DENY", zero, zero, "ERROR (SNTP: Kiss-o'-Death DENY)"},
-        {"empty receive", 2, "TEST", zero, t, "ERROR (SNTP: Bad Response)"},
-        {"empty transmit", 2, "TEST", t, zero, "ERROR (SNTP: Bad Response)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Reset();
-        SntpReply(zero, t, c.t2, c.t3, t);
-        SntpServerIs(c.stratum, c.referenceId);
-        Places p;
-        EXPECT_EQ(AdjustSntp(p, 1), 0);
-        EXPECT_EQ(p.status, c.status);
-        EXPECT_EQ(p.error, "error untouched");
-        EXPECT_EQ(p.server, "server untouched");
-        EXPECT_EQ(p.pc, kPcTextAfter);
-        EXPECT_TRUE(clock.systemTimesSet.empty());
-        EXPECT_TRUE(clock.localTimesSet.empty());
-        ExpectBeeps(0);
-    }
-}
-
 TEST_F(AdjustSntpTest, RefusedSettingIsReportedWithoutABeep) {
     clock.RefuseSetting(true);
     SntpServerAt(At(kSunday2002, 250000));

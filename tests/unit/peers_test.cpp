@@ -6,8 +6,6 @@
 #include <cmath>
 #include <string>
 
-#include "engine/query_request.h"
-#include "engine/time_text.h"
 #include "tests/support/exchange_run.h"
 #include "tests/support/fake_time_server.h"
 
@@ -53,15 +51,4 @@ TEST(RealPeers, InetdDaytimeIsOneLine) {
     EXPECT_EQ(text.find('\n'), text.size() - 1);
     EXPECT_EQ(text[3], ' ');
     EXPECT_EQ(text[13], ':');
-}
-
-TEST(RealPeers, InetdDaytimeTextIsTheLineWithoutItsEnd) {
-    CString text, status;
-    int code = 0;
-    ASSERT_EQ(QueryTimeOrDaytime(kProtocolDaytime, kPeer, 5, 0, text, status, code), 1)
-        << status.GetString() << " " << code << kRunThroughHarness;
-    // The line ended in CR LF; neither is left in the text the user sees.
-    const std::string line = text.GetString();
-    ASSERT_GE(line.size(), 24u) << line;
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
 }
