@@ -13,6 +13,9 @@ constexpr unsigned IDS_AUTO_EXIT = 125;
 constexpr unsigned IDS_ESC_CANCELS = 126;
 constexpr unsigned IDS_TITLE = 132;
 constexpr unsigned IDS_VERSION = 135;
+constexpr unsigned IDS_CREDIT = 136;
+constexpr unsigned IDS_FOOTER = 138;
+constexpr unsigned IDS_ABOUTBOX = 511;
 
 // The text of the entry (code page 932), or an empty text when there is none. On
 // Windows it comes from the program's resources; the native build knows only the

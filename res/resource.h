@@ -29,6 +29,20 @@
 #define IDC_IND_RETRY_INTERVAL 1050
 #define IDC_IND_AT 1051
 
+// The system menu's entry for the about box.
+#define IDM_ABOUTBOX 0x0010
+
+// About box.
+#define IDD_ABOUTBOX 510
+#define IDC_ABOUT_NAME 1051
+#define IDC_ABOUT_CREDIT 1053
+#define IDC_ABOUT_FOOTER 1054
+
+// Notice box.
+#define IDD_NOTICE 522
+#define IDC_NOTICE_UPPER 1018
+#define IDC_NOTICE_LOWER 1019
+
 // Icons: the program's, and the Adjust button's image.
 #define IDI_MAIN 100
 #define IDI_ADJUST 501

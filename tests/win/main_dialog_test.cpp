@@ -1,16 +1,22 @@
 // The main dialog and the application object in-process: the window property and
-// the main-window slot over the window's life, and the profile access.
+// the main-window slot over the window's life, the profile access and the settings
+// shown, the start with SHIFT held, the settings editor's notifications, and the
+// about and notice boxes.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "framework/afx_win.h"
+#include "framework/strings.h"
 #include "framework/winapp_win.h"
 #include "res/resource.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/recording_sink.h"
 #include "ui/clock_dlg_win.h"
+#include "ui/notice_dlg_win.h"
 
 namespace {
 
@@ -72,6 +78,244 @@ TEST_F(Profile, LongValuesAndJapaneseTextsComeBackWhole) {
     // "時刻" in code page 932.
     EXPECT_TRUE(app.WriteProfileString("Property", "Note", "\x8E\x9E\x8D\x8F"));
     EXPECT_EQ(app.GetProfileString("Property", "Note"), "\x8E\x9E\x8D\x8F");
+}
+
+// A main dialog over a profile of the test's own, run until the test has acted on
+// it from its first show.
+class ClockDialog : public Profile {
+  protected:
+    void Run(const std::string& profile, const std::function<void(HWND)>& act) {
+        WriteFileBytes(dir.File("Tavrino.INI"), "[Property]\r\n" + profile);
+        DialogWatch watch;
+        watch.onEvent = [&](const DialogEvent& event) {
+            if (event.kind != DialogEvent::kShown || event.dialog != dialog.GetSafeHwnd()) return;
+            act(event.dialog);
+            PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        };
+        EXPECT_EQ(dialog.DoModal(), IDOK);
+    }
+    CClockDlg dialog;
+    RecordingSink messages;
+};
+
+TEST_F(ClockDialog, ShowsWhatTheProfileHolds) {
+    std::vector<std::string> shown;
+    Run("DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=0\r\n"
+        "ErrorRetry=1,3,2,1\r\nAdjustAt=1,7:30\r\n",
+        [&](HWND window) {
+            for (int id : {IDC_SERVER, IDC_PROTOCOL, IDC_IND_TIMEOUT, IDC_IND_RETRY_COUNT,
+                           IDC_IND_RETRY_INTERVAL, IDC_IND_ADJUST_AT}) {
+                shown.push_back(DialogWatch::ItemText(window, id));
+            }
+        });
+    EXPECT_EQ(shown, (std::vector<std::string>{"ntp.example.jp", "SNTP", "0s", "3回", "2m",
+                                               "07:30"}));
+    EXPECT_EQ(dialog.m_nProtocol, 0);
+    EXPECT_EQ(dialog.m_nRetryInterval, 120000u);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+// The system does not press SHIFT for a test: the thread's keyboard state does.
+class ShiftHeld {
+  public:
+    ShiftHeld() {
+        GetKeyboardState(m_saved);
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = 0x80;
+        SetKeyboardState(keys);
+    }
+    ~ShiftHeld() { SetKeyboardState(m_saved); }
+
+  private:
+    BYTE m_saved[256];
+};
+
+std::vector<std::pair<unsigned, unsigned>> beeps;
+void RecordBeep(unsigned frequency, unsigned ms) { beeps.emplace_back(frequency, ms); }
+
+TEST_F(ClockDialog, StartedWithShiftHeldItNeitherAdjustsNorStartsMinimized) {
+    const std::string profile = "DefaultServer=ntp.example.jp\r\nAutoAdjust=1\r\nIconicStart=1\r\n";
+    beeps.clear();
+    ScopedContext seams(CurrentContext().With(&RecordBeep));
+    {
+        ShiftHeld shift;
+        Run(profile, [](HWND) {});
+    }
+    EXPECT_EQ(beeps, (std::vector<std::pair<unsigned, unsigned>>{{256u, 100u}}));
+    EXPECT_EQ(dialog.m_bAutoAdjust, 0);
+    EXPECT_EQ(dialog.m_bIconicStart, 0);
+    // The profile keeps them; without SHIFT they are on and nothing beeps.
+    EXPECT_NE(ReadFileBytes(dir.File("Tavrino.INI")).find("AutoAdjust=1"), std::string::npos);
+    CClockDlg again;
+    beeps.clear();
+    DialogWatch watch;
+    watch.onEvent = [&](const DialogEvent& event) {
+        if (event.kind == DialogEvent::kShown) PostMessageW(event.dialog, WM_COMMAND, IDOK, 0);
+    };
+    again.DoModal();
+    EXPECT_TRUE(beeps.empty());
+    EXPECT_EQ(again.m_bAutoAdjust, 1);
+    EXPECT_EQ(again.m_bIconicStart, 1);
+}
+
+// A window that stands for the settings editor: it counts the WM_CLOSE it gets.
+class EditorStandIn {
+  public:
+    EditorStandIn() {
+        m_hWnd = CreateWindowExW(0, L"STATIC", L"editor", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+        SetWindowSubclass(m_hWnd);
+    }
+    ~EditorStandIn() {
+        if (IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+    }
+    HWND Handle() const { return m_hWnd; }
+    int closes = 0;
+
+  private:
+    void SetWindowSubclass(HWND window) {
+        SetPropW(window, L"EditorStandIn", this);
+        m_previous = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+        SetPropW(window, L"EditorStandInProc", reinterpret_cast<HANDLE>(m_previous));
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = static_cast<EditorStandIn*>(GetPropW(window, L"EditorStandIn"));
+        auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, L"EditorStandInProc"));
+        if (message == WM_CLOSE && self) ++self->closes;
+        return CallWindowProcW(previous, window, message, wParam, lParam);
+    }
+    HWND m_hWnd;
+    WNDPROC m_previous = nullptr;
+};
+
+TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
+    EditorStandIn first, second;
+    HWND announced[5] = {};
+    std::string serverAfterSave, serverAfterOk;
+    bool enabledAfterSave = false, enabledAfterOk = false;
+    std::vector<std::string> boxes;
+    Run("DefaultServer=old.example.jp\r\n", [&](HWND window) {
+        auto notify = [&](WPARAM code, HWND editor) {
+            SendMessageW(window, WM_SETENV_NOTIFY, code, reinterpret_cast<LPARAM>(editor));
+        };
+        HWND button = GetDlgItem(window, IDC_SETTINGS);
+        // As the Settings button leaves it when it starts the editor.
+        EnableWindow(button, FALSE);
+        SendMessageW(button, BM_SETCHECK, BST_CHECKED, 0);
+        notify(0, first.Handle());
+        announced[0] = dialog.m_hEditorWnd;
+        notify(0, second.Handle());  // a second editor is refused, the first kept
+        announced[1] = dialog.m_hEditorWnd;
+        boxes = messages.Messages();
+        notify(2, nullptr);  // cancelled: forgotten, no reload
+        announced[2] = dialog.m_hEditorWnd;
+        notify(0, second.Handle());
+        announced[3] = dialog.m_hEditorWnd;
+        notify(0, reinterpret_cast<HWND>(0x7FFF0));  // not a window: no announcement
+        WritePrivateProfileStringW(L"Property", L"DefaultServer", L"new.example.jp",
+                                   app.GetProfilePath().c_str());
+        EnableWindow(button, FALSE);
+        notify(3, nullptr);  // saved: reloaded, the button and the editor stay
+        serverAfterSave = DialogWatch::ItemText(window, IDC_SERVER);
+        enabledAfterSave = IsWindowEnabled(button) != FALSE;
+        announced[4] = dialog.m_hEditorWnd;
+        notify(99, first.Handle());  // unknown: nothing
+        WritePrivateProfileStringW(L"Property", L"DefaultServer", L"ok.example.jp",
+                                   app.GetProfilePath().c_str());
+        notify(1, nullptr);  // saved and ended: released and reloaded
+        serverAfterOk = DialogWatch::ItemText(window, IDC_SERVER);
+        enabledAfterOk = IsWindowEnabled(button) && !SendMessageW(button, BM_GETCHECK, 0, 0);
+        notify(0, second.Handle());  // announced again; the window's close closes it
+    });
+    EXPECT_EQ(announced[0], first.Handle());
+    EXPECT_EQ(announced[1], first.Handle());
+    EXPECT_EQ(boxes, std::vector<std::string>{"SetEnv is already running."});
+    EXPECT_EQ(announced[2], nullptr);
+    EXPECT_EQ(announced[3], second.Handle());
+    EXPECT_EQ(serverAfterSave, "new.example.jp");
+    EXPECT_FALSE(enabledAfterSave);
+    EXPECT_EQ(announced[4], second.Handle());
+    EXPECT_EQ(serverAfterOk, "ok.example.jp");
+    EXPECT_TRUE(enabledAfterOk);
+    EXPECT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(first.closes, 0);
+    EXPECT_EQ(second.closes, 1);
+    EXPECT_EQ(dialog.m_hEditorWnd, nullptr);
+}
+
+TEST_F(ClockDialog, AnEmptyServerNameStopsCheckAndAdjustWithItsMessage) {
+    std::string serverTime;
+    Run("protocol=SNTP\r\n", [&](HWND window) {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CHECK, BN_CLICKED), 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADJUST, BN_CLICKED), 0);
+        serverTime = DialogWatch::ItemText(window, IDC_SERVER_TIME);
+    });
+    const std::string noServer = LoadAppString(IDS_NO_SERVER_NAME).GetString();
+    EXPECT_EQ(messages.Messages(), (std::vector<std::string>{noServer, noServer}));
+    EXPECT_EQ(serverTime, "");
+    EXPECT_EQ(dialog.m_bManualStart, 0);
+}
+
+TEST(AboutBox, OpensFromTheSystemMenuWithTheNameAndVersion) {
+    DialogWatch watch;
+    CClockDlg dialog;
+    std::string menuEntry, caption, name;
+    watch.onEvent = [&](const DialogEvent& event) {
+        if (event.kind != DialogEvent::kShown) return;
+        if (event.dialog == dialog.GetSafeHwnd()) {
+            wchar_t text[64] = {};
+            GetMenuStringW(GetSystemMenu(event.dialog, FALSE), IDM_ABOUTBOX, text, 64,
+                           MF_BYCOMMAND);
+            char utf8[128] = {};
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+            menuEntry = utf8;
+            PostMessageW(event.dialog, WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3, 0);
+        } else {
+            caption = DialogWatch::WindowText(event.dialog);
+            name = DialogWatch::ItemText(event.dialog, IDC_ABOUT_NAME);
+            DialogWatch::PressEscape(event.dialog);
+            PostMessageW(dialog.GetSafeHwnd(), WM_COMMAND, IDOK, 0);
+        }
+    };
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(menuEntry, "ﾊﾞｰｼﾞｮﾝ情報 (&A)...");
+    EXPECT_EQ(caption, "Tavrino ");
+    EXPECT_EQ(name, "Tavrino    Ver.1.00");
+}
+
+TEST(NoticeBox, EndsWithOkWhenItsTimeRunsOutAndWithCancelOnEscape) {
+    struct Case {
+        std::uint32_t displayMs;
+        bool pressEscape;
+        INT_PTR result;
+    };
+    for (const Case& c : {Case{150, false, IDOK}, Case{0, true, IDCANCEL},
+                          Case{60000, true, IDCANCEL}}) {
+        SCOPED_TRACE(c.displayMs);
+        DialogWatch watch;
+        std::string caption, upper, lower;
+        watch.onEvent = [&](const DialogEvent& event) {
+            if (event.kind != DialogEvent::kShown) return;
+            caption = DialogWatch::WindowText(event.dialog);
+            upper = DialogWatch::ItemText(event.dialog, IDC_NOTICE_UPPER);
+            lower = DialogWatch::ItemText(event.dialog, IDC_NOTICE_LOWER);
+            if (c.pressEscape) DialogWatch::PressEscape(event.dialog);
+        };
+        CNoticeDlg notice;
+        notice.m_strUpper = "<< ERROR!! >>";
+        notice.m_strLower = "Mon Dec 07 19:45:12 2026";
+        notice.m_nDisplayTime = c.displayMs;
+        const double start = watch.Now();
+        EXPECT_EQ(notice.DoModal(), c.result);
+        EXPECT_EQ(caption, "Tavrino ");
+        EXPECT_EQ(upper, "<< ERROR!! >>");
+        EXPECT_EQ(lower, "Mon Dec 07 19:45:12 2026");
+        if (!c.pressEscape) {
+            EXPECT_GE(watch.Now() - start, 0.14);
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include "app/settings.h"
+
+#include "framework/scan.h"
+
+namespace {
+
+int OnOff(int value) { return value == 1 ? 1 : 0; }
+
+// The longest period that a window timer takes.
+constexpr long long kLongestTimerMs = 0x7FFFFFFF;
+
+}  // namespace
+
+ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept) {
+    ProfileSettings s;
+    s.server = profile.Text("DefaultServer");
+
+    // Exactly these two words, in this letter case; anything else is TIME.
+    const CString protocol = profile.Text("protocol");
+    if (protocol == "SNTP") {
+        s.protocol = 0;
+        s.protocolName = "SNTP";
+    } else if (protocol == "daytime") {
+        s.protocol = 2;
+        s.protocolName = "daytime";
+    } else {
+        s.protocol = 1;
+        s.protocolName = "time";
+    }
+
+    int reference[2] = {kept.referenceCheck, kept.referenceHours};
+    ScanIntegers(profile.Text("ServerReferenceTime"), ",", reference, 2);
+    s.referenceCheck = reference[0] != 0 ? 1 : 0;
+    s.referenceHours = reference[1] < 1 || reference[1] > 24 ? 24 : reference[1];
+
+    // All three numbers or none.
+    int clock[3] = {0, 0, 0};
+    if (ScanIntegers(profile.Text("CurrentTimeDisplay"), ",,", clock, 3) == 3) {
+        s.clockDisplay = OnOff(clock[0]);
+        s.clockFormat = clock[1] >= 0 && clock[1] <= 2 ? clock[1] : 0;
+        s.clockTarget = clock[2] >= 0 && clock[2] <= 1 ? clock[2] : 0;
+    }
+
+    s.logFile = OnOff(profile.Int("logfile", 0));
+    s.beep = OnOff(profile.Int("beep", 0));
+    s.autoAdjust = OnOff(profile.Int("AutoAdjust", 0));
+    s.autoTerminate = OnOff(profile.Int("AutoTerminate", 0));
+    s.iconicStart = OnOff(profile.Int("IconicStart", 0));
+    s.indicatorLine = OnOff(profile.Int("indicatorline", 0));
+
+    s.timeOut = profile.Int("TimeOut", 3);
+    s.timeOutText.Format("%is", s.timeOut);
+
+    // The whole value is the window's placement; only its first number is read here.
+    int windowPos = kept.windowPos;
+    ScanIntegers(profile.Text("WindowPos"), "", &windowPos, 1);
+    s.windowPos = OnOff(windowPos);
+
+    int retry[4] = {0, 0, 0, 0};
+    ScanIntegers(profile.Text("ErrorRetry"), ",,,", retry, 4);
+    s.errorRetry = OnOff(retry[0]);
+    s.retryCount = retry[1];
+    s.retryValue = retry[2];
+    s.retryUnit = retry[3];
+    s.retryInterval = RetryIntervalToMs(s.retryValue, s.retryUnit);
+
+    int at[3] = {0, 0, 0};
+    ScanIntegers(profile.Text("AdjustAt"), ",:", at, 3);
+    s.adjustAt = OnOff(at[0]);
+    s.adjustHour = at[1] >= 0 && at[1] <= 23 ? at[1] : 0;
+    s.adjustMinute = at[2] >= 0 && at[2] <= 59 ? at[2] : 0;
+    return s;
+}
+
+std::uint32_t RetryIntervalToMs(int value, int unit) {
+    long long perUnit = unit == 1 ? 60000 : unit == 2 ? 3600000 : 1000;
+    long long ms = static_cast<long long>(value) * perUnit;
+    if (ms < 0 || ms > kLongestTimerMs) ms = kLongestTimerMs;
+    return static_cast<std::uint32_t>(ms);
+}
+
+CString RetryCountText(int count) {
+    CString text;
+    text.Format("%i\x89\xF1", count);  // "回", times
+    return text;
+}
+
+CString RetryIntervalText(int value, int unit) {
+    const char* letter = unit == 0 ? "s" : unit == 1 ? "m" : unit == 2 ? "h" : "";
+    CString text;
+    text.Format("%i%s", value, letter);
+    return text;
+}
+
+CString AdjustAtText(int hour, int minute) {
+    CString text;
+    text.Format("%02i:%02i", hour, minute);
+    return text;
+}

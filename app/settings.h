@@ -1,0 +1,66 @@
+// The settings of section Property of the profile, read and normalised. Reading is a
+// pure function of the profile's values, so that the main window and the settings
+// editor read the same file the same way: the main window applies the result to its
+// members and its indicators.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/cstring.h"
+
+// The values of section Property as the platform's profile functions give them.
+class ProfileSource {
+  public:
+    virtual ~ProfileSource() = default;
+    // The value's text; empty when the key (or the file) is missing.
+    virtual CString Text(const char* key) const = 0;
+    // The private-profile integer conversion of the value; defaultValue when the key
+    // is missing.
+    virtual int Int(const char* key, int defaultValue) const = 0;
+};
+
+struct ProfileSettings {
+    CString server;                   // DefaultServer
+    int protocol = 1;                 // 0 SNTP, 1 TIME, 2 DAYTIME
+    CString protocolName = "time";    // "SNTP", "time" or "daytime"
+    int referenceCheck = 1;           // ServerReferenceTime: check flag
+    int referenceHours = 24;          //   and hours, 1 to 24
+    int clockDisplay = 0;             // CurrentTimeDisplay: flag,
+    int clockFormat = 0;              //   format 0 to 2,
+    int clockTarget = 0;              //   target 0 (PC-time field) or 1 (title)
+    int logFile = 0;                  // the on/off settings: 1 or 0
+    int beep = 0;
+    int autoAdjust = 0;
+    int autoTerminate = 0;
+    int iconicStart = 0;
+    int indicatorLine = 0;
+    int timeOut = 3;                  // seconds, as stored
+    CString timeOutText = "3s";       // "%is" of it
+    int windowPos = 0;                // WindowPos: the restore flag only
+    int errorRetry = 0;               // ErrorRetry: flag,
+    int retryCount = 0;               //   count,
+    int retryValue = 0;               //   interval value
+    int retryUnit = 0;                //   and unit (1 minutes, 2 hours, else seconds)
+    std::uint32_t retryInterval = 0;  //   interval in milliseconds
+    int adjustAt = 0;                 // AdjustAt: flag,
+    int adjustHour = 0;               //   hour 0 to 23
+    int adjustMinute = 0;             //   and minute 0 to 59
+};
+
+// Reads every key of section Property. ServerReferenceTime's and WindowPos's numbers
+// that the scan does not reach keep their values in kept (the settings before this
+// read); every other value comes from the profile or its default.
+ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept);
+
+// The retry interval in milliseconds: value minutes for unit 1, hours for unit 2,
+// seconds for any other unit. Computed in 64 bits and held to the longest period a
+// window timer takes (0x7FFFFFFF ms, about 24.8 days); a negative product gives that
+// longest period too, as the timer would take the wrapped number.
+std::uint32_t RetryIntervalToMs(int value, int unit);
+
+// The status line's texts: "%i回" of the retry count, "%i%s" of the interval with
+// the unit letter ("s", "m", "h"; none for another unit), "%02i:%02i" of the
+// daily adjustment time.
+CString RetryCountText(int count);
+CString RetryIntervalText(int value, int unit);
+CString AdjustAtText(int hour, int minute);

@@ -1,0 +1,197 @@
+// The profile's settings as the main window reads them: defaults, exact words,
+// partial scans, octal and hexadecimal numbers, clamps, and hostile values.
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "framework/scan.h"
+
+namespace {
+
+// Section Property as a map of key to value. The integer conversion is the
+// platform's for what these cases hold: missing or empty gives the default,
+// otherwise the leading decimal number (0 when there is none).
+class MapProfile : public ProfileSource {
+  public:
+    explicit MapProfile(std::map<std::string, std::string> values) : m_values(std::move(values)) {}
+    CString Text(const char* key) const override {
+        auto found = m_values.find(key);
+        return found == m_values.end() ? CString() : CString(found->second.c_str());
+    }
+    int Int(const char* key, int defaultValue) const override {
+        auto found = m_values.find(key);
+        if (found == m_values.end() || found->second.empty()) return defaultValue;
+        return static_cast<int>(std::strtol(found->second.c_str(), nullptr, 10));
+    }
+
+  private:
+    std::map<std::string, std::string> m_values;
+};
+
+ProfileSettings Read(std::map<std::string, std::string> values, ProfileSettings kept = {}) {
+    return ReadProfileSettings(MapProfile(std::move(values)), kept);
+}
+
+TEST(Settings, AnEmptyProfileGivesTheDefaults) {
+    ProfileSettings s = Read({});
+    EXPECT_EQ(s.server, "");
+    EXPECT_EQ(s.protocol, 1);
+    EXPECT_EQ(s.protocolName, "time");
+    EXPECT_EQ(s.referenceCheck, 1);
+    EXPECT_EQ(s.referenceHours, 24);
+    EXPECT_EQ(s.clockDisplay + s.clockFormat + s.clockTarget, 0);
+    EXPECT_EQ(s.logFile + s.beep + s.autoAdjust + s.autoTerminate + s.iconicStart +
+                  s.indicatorLine + s.windowPos,
+              0);
+    EXPECT_EQ(s.timeOut, 3);
+    EXPECT_EQ(s.timeOutText, "3s");
+    EXPECT_EQ(s.errorRetry, 0);
+    EXPECT_EQ(RetryCountText(s.retryCount), "0\x89\xF1");
+    EXPECT_EQ(s.retryInterval, 0u);
+    EXPECT_EQ(RetryIntervalText(s.retryValue, s.retryUnit), "0s");
+    EXPECT_EQ(s.adjustAt, 0);
+    EXPECT_EQ(AdjustAtText(s.adjustHour, s.adjustMinute), "00:00");
+}
+
+TEST(Settings, EachKeyIsReadAndNormalised) {
+    // One key at a time over the defaults; the expectation names the fields it sets.
+    struct Case {
+        const char* key;
+        const char* value;
+        std::map<std::string, long long> expected;
+    };
+    const Case cases[] = {
+        {"protocol", "SNTP", {{"protocol", 0}}},
+        {"protocol", "daytime", {{"protocol", 2}}},
+        {"protocol", "sntp", {{"protocol", 1}}},  // another letter case is TIME
+        {"protocol", "SNTP ", {{"protocol", 1}}},
+        {"protocol", "Daytime", {{"protocol", 1}}},
+        {"ServerReferenceTime", "5,0", {{"check", 1}, {"hours", 24}}},
+        {"ServerReferenceTime", "0,12", {{"check", 0}, {"hours", 12}}},
+        {"ServerReferenceTime", "-3,25", {{"check", 1}, {"hours", 24}}},
+        {"ServerReferenceTime", "0x0,0x10", {{"check", 0}, {"hours", 16}}},
+        {"CurrentTimeDisplay", "1,2,1", {{"display", 1}, {"format", 2}, {"target", 1}}},
+        {"CurrentTimeDisplay", "1,2", {{"display", 0}, {"format", 0}, {"target", 0}}},
+        {"CurrentTimeDisplay", "2,7,5", {{"display", 0}, {"format", 0}, {"target", 0}}},
+        {"CurrentTimeDisplay", "1,-1,-1", {{"display", 1}, {"format", 0}, {"target", 0}}},
+        {"logfile", "1", {{"logfile", 1}}},
+        {"logfile", "2", {{"logfile", 0}}},
+        {"logfile", "-1", {{"logfile", 0}}},
+        {"beep", "1", {{"beep", 1}}},
+        {"IconicStart", "yes", {{"iconic", 0}}},
+        {"TimeOut", "0", {{"timeout", 0}}},
+        {"TimeOut", "-5", {{"timeout", -5}}},
+        {"TimeOut", "", {{"timeout", 3}}},
+        {"WindowPos", "1,100,200,1", {{"windowPos", 1}}},
+        {"WindowPos", "2,0,0,0", {{"windowPos", 0}}},
+        {"ErrorRetry", "1,3,30,0", {{"retry", 1}, {"count", 3}, {"interval", 30000}}},
+        {"ErrorRetry", "1,3,2,1", {{"retry", 1}, {"count", 3}, {"interval", 120000}}},
+        {"ErrorRetry", "1,3,2,2", {{"retry", 1}, {"count", 3}, {"interval", 7200000}}},
+        {"ErrorRetry", "1,3,10,5", {{"retry", 1}, {"count", 3}, {"interval", 10000}}},
+        {"ErrorRetry", "1,3", {{"retry", 1}, {"count", 3}, {"interval", 0}}},
+        {"ErrorRetry", "2,-4,1,0", {{"retry", 0}, {"count", -4}, {"interval", 1000}}},
+        // The longest timer period, never a wrapped short one.
+        {"ErrorRetry", "1,1,1000,2", {{"retry", 1}, {"interval", 0x7FFFFFFF}}},
+        {"ErrorRetry", "1,1,-1,0", {{"retry", 1}, {"interval", 0x7FFFFFFF}}},
+        {"AdjustAt", "1,7:30", {{"at", 1}, {"hour", 7}, {"minute", 30}}},
+        {"AdjustAt", "1,24:75", {{"at", 1}, {"hour", 0}, {"minute", 0}}},
+        {"AdjustAt", "1,08:30", {{"at", 1}, {"hour", 0}, {"minute", 0}}},  // octal 0, then stop
+        {"AdjustAt", "1,07:030", {{"at", 1}, {"hour", 7}, {"minute", 24}}},
+        {"AdjustAt", "1,0x17:0x3b", {{"at", 1}, {"hour", 23}, {"minute", 59}}},
+        {"AdjustAt", "1, 6: 5", {{"at", 1}, {"hour", 6}, {"minute", 5}}},
+        {"AdjustAt", "1 ,6:5", {{"at", 1}, {"hour", 0}, {"minute", 0}}},
+        {"AdjustAt", "on,6:5", {{"at", 0}, {"hour", 0}, {"minute", 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        ProfileSettings s = Read({{c.key, c.value}});
+        const std::map<std::string, long long> actual = {
+            {"protocol", s.protocol},     {"check", s.referenceCheck}, {"hours", s.referenceHours},
+            {"display", s.clockDisplay},  {"format", s.clockFormat},   {"target", s.clockTarget},
+            {"logfile", s.logFile},       {"beep", s.beep},            {"iconic", s.iconicStart},
+            {"timeout", s.timeOut},       {"windowPos", s.windowPos},  {"retry", s.errorRetry},
+            {"count", s.retryCount},      {"interval", s.retryInterval}, {"at", s.adjustAt},
+            {"hour", s.adjustHour},       {"minute", s.adjustMinute},
+        };
+        for (const auto& [field, value] : c.expected) EXPECT_EQ(actual.at(field), value) << field;
+    }
+}
+
+TEST(Settings, TextsFollowTheirNumbers) {
+    ProfileSettings s = Read({{"protocol", "daytime"}, {"TimeOut", "0"}, {"ErrorRetry", "1,3,2,1"}});
+    EXPECT_EQ(s.protocolName, "daytime");
+    EXPECT_EQ(s.timeOutText, "0s");
+    EXPECT_EQ(RetryCountText(s.retryCount), "3\x89\xF1");
+    EXPECT_EQ(RetryIntervalText(2, 1), "2m");
+    EXPECT_EQ(RetryIntervalText(5, 2), "5h");
+    EXPECT_EQ(RetryIntervalText(10, 3), "10");  // another unit shows the number alone
+    EXPECT_EQ(AdjustAtText(7, 5), "07:05");
+}
+
+TEST(Settings, ValuesTheScanDoesNotReachKeepTheirFormerContents) {
+    ProfileSettings kept;
+    kept.referenceCheck = 0;
+    kept.referenceHours = 6;
+    kept.windowPos = 1;
+    ProfileSettings s = Read({{"ServerReferenceTime", "1"}, {"WindowPos", "x"}}, kept);
+    EXPECT_EQ(s.referenceCheck, 1);
+    EXPECT_EQ(s.referenceHours, 6);
+    EXPECT_EQ(s.windowPos, 1);
+    // Every other value comes afresh: a reload after the retry was switched off.
+    kept.errorRetry = 1;
+    kept.retryCount = 9;
+    s = Read({{"ErrorRetry", "0"}}, kept);
+    EXPECT_EQ(s.errorRetry, 0);
+    EXPECT_EQ(s.retryCount, 0);
+}
+
+TEST(Settings, HostileValuesGiveDefinedResults) {
+    const std::string huge(65536, '9');
+    const std::string format = "%s%n%x%s%n";
+    ProfileSettings s = Read({{"DefaultServer", format},
+                              {"ServerReferenceTime", "1," + huge},
+                              {"ErrorRetry", "1," + huge + ",-" + huge + ",2"},
+                              {"AdjustAt", "1,-" + huge + ":" + huge},
+                              {"CurrentTimeDisplay", std::string(65536, ',')},
+                              {"protocol", std::string(65536, 'S')}});
+    EXPECT_EQ(std::string(s.server), format);  // a name, never a format
+    EXPECT_EQ(s.protocol, 1);
+    EXPECT_EQ(s.referenceHours, 24);
+    EXPECT_EQ(s.retryCount, INT_MAX);
+    EXPECT_EQ(s.retryValue, INT_MIN);
+    EXPECT_EQ(s.retryInterval, 0x7FFFFFFFu);
+    EXPECT_EQ(s.adjustHour, 0);
+    EXPECT_EQ(s.adjustMinute, 0);
+    EXPECT_EQ(s.clockDisplay, 0);
+    EXPECT_EQ(RetryCountText(s.retryCount), "2147483647\x89\xF1");
+}
+
+TEST(ScanIntegers, ReadsAsPercentIReadsAndStopsWhereItStops) {
+    struct Case {
+        const char* text;
+        int read;
+        int first, second;
+    };
+    for (const Case& c : {Case{"12,34", 2, 12, 34}, Case{"  -7,+8", 2, -7, 8},
+                          Case{"010,0x1F", 2, 8, 31}, Case{"0X1f,0", 2, 31, 0},
+                          Case{"09,5", 1, 0, -1}, Case{"0x,5", 1, 0, -1}, Case{"-,5", 0, -1, -1},
+                          Case{"", 0, -1, -1}, Case{"4;5", 1, 4, -1},
+                          Case{"2147483648,-2147483649", 2, INT_MAX, INT_MIN},
+                          Case{"-2147483648,2147483647", 2, INT_MIN, INT_MAX}}) {
+        SCOPED_TRACE(c.text);
+        int values[2] = {-1, -1};
+        EXPECT_EQ(ScanIntegers(c.text, ",", values, 2), c.read);
+        EXPECT_EQ(values[0], c.first);
+        EXPECT_EQ(values[1], c.second);
+    }
+    int value = 5;
+    EXPECT_EQ(ScanIntegers(nullptr, "", &value, 1), 0);
+    EXPECT_EQ(value, 5);
+}
+
+}  // namespace

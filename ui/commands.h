@@ -1,0 +1,32 @@
+// The main window's two commands without the window: one check of the server's
+// time, or one adjustment of the PC clock, with the texts the window shows and the
+// history records. Each runs exactly one query through the engine.
+#pragma once
+
+#include "framework/cstring.h"
+
+// What a command asks: the server, the protocol (0 SNTP, 1 TIME, 2 DAYTIME), the
+// time-out in seconds, the beep on failure, and the SNTP reference-time test.
+struct ServerQuery {
+    CString server;
+    int protocol = 1;
+    int timeOut = 3;
+    int beep = 0;
+    int referenceCheck = 1;
+    int referenceHours = 24;
+};
+
+struct CommandOutcome {
+    int success = 0;
+    CString serverTimeText;  // the server's time; empty when none came
+    CString pcTimeText;      // the PC's time, taken after the exchange
+    CString statusText;      // "OK" or "ERROR (...)"
+    CString errorText;       // SNTP: the engine's error text; TIME, DAYTIME: the error code
+
+    // The history record's detail: the status, and after a failure ":" and the error
+    // text when there is one.
+    CString HistoryDetail() const;
+};
+
+CommandOutcome CheckServerTime(const ServerQuery& query);
+CommandOutcome AdjustPcClock(const ServerQuery& query);
