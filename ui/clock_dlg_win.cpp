@@ -113,10 +113,15 @@ BOOL CClockDlg::OnInitDialog() {
 }
 
 void CClockDlg::CheckSettingsEditor() {
+    // Beside this program only, never a file of that name in the working directory.
     std::wstring path = AfxGetModulePath();
-    path.resize(path.find_last_of(L"\\/") + 1);  // npos + 1: no folder, the bare name
-    path += Widen(LoadAppString(IDS_EDITOR_FILE));
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const size_t slash = path.find_last_of(L"\\/");
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (slash != std::wstring::npos) {
+        path.resize(slash + 1);
+        path += Widen(LoadAppString(IDS_EDITOR_FILE));
+        attributes = GetFileAttributesW(path.c_str());
+    }
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ShowWindow(GetDlgItem(IDC_SETTINGS), SW_HIDE);
     }

@@ -84,11 +84,17 @@ TEST_F(Profile, LongValuesAndJapaneseTextsComeBackWhole) {
 // it from its first show.
 class ClockDialog : public Profile {
   protected:
-    void Run(const std::string& profile, const std::function<void(HWND)>& act) {
+    // act is called at the main window's first show, other at any other box's.
+    void Run(const std::string& profile, const std::function<void(HWND)>& act,
+             const std::function<void(HWND)>& other = nullptr) {
         WriteFileBytes(dir.File("Tavrino.INI"), "[Property]\r\n" + profile);
         DialogWatch watch;
         watch.onEvent = [&](const DialogEvent& event) {
-            if (event.kind != DialogEvent::kShown || event.dialog != dialog.GetSafeHwnd()) return;
+            if (event.kind != DialogEvent::kShown) return;
+            if (event.dialog != dialog.GetSafeHwnd()) {
+                if (other) other(event.dialog);
+                return;
+            }
             act(event.dialog);
             PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         };
@@ -256,6 +262,25 @@ TEST_F(ClockDialog, AnEmptyServerNameStopsCheckAndAdjustWithItsMessage) {
     EXPECT_EQ(messages.Messages(), (std::vector<std::string>{noServer, noServer}));
     EXPECT_EQ(serverTime, "");
     EXPECT_EQ(dialog.m_bManualStart, 0);
+}
+
+TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
+    std::string upper, lower;
+    bool mainHidden = false;
+    auto check = [](HWND window) {
+        SendDlgItemMessageW(window, IDC_VOICE, BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_VOICE, BN_CLICKED), 0);
+    };
+    Run("", check, [&](HWND notice) {
+        mainHidden = !IsWindowVisible(dialog.GetSafeHwnd());
+        upper = DialogWatch::ItemText(notice, IDC_NOTICE_UPPER);
+        lower = DialogWatch::ItemText(notice, IDC_NOTICE_LOWER);
+        DialogWatch::PressEscape(notice);
+    });
+    EXPECT_EQ(dialog.m_bVoice, 1);
+    EXPECT_TRUE(mainHidden);
+    EXPECT_EQ(upper, "Tavrino ");
+    EXPECT_EQ(lower, "終了します。");
 }
 
 TEST(AboutBox, OpensFromTheSystemMenuWithTheNameAndVersion) {
