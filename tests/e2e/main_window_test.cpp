@@ -2,11 +2,15 @@
 // window, one copy per executable name, and what it records at every start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
+#include "tests/support/fake_time_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_driver_win.h"
 
@@ -66,8 +70,12 @@ TEST(MainWindow, OpensWithItsJapaneseControlsAndClosesWithTheCloseButton) {
     EXPECT_EQ(ControlText(window, IDC_CHECK), "ﾁｪｯｸ &C");
     EXPECT_EQ(ControlText(window, IDC_SETTINGS), "設定 &E..");
     EXPECT_EQ(ControlText(window, IDOK), "閉じる &X");
-    EXPECT_EQ(ControlText(window, IDC_SERVER), "-");
-    EXPECT_EQ(ControlText(window, IDC_SERVER_TIME), "-");
+    // Without a profile: no server, TIME with its 3-second time-out, nothing asked yet.
+    EXPECT_EQ(ControlText(window, IDC_SERVER), "");
+    EXPECT_EQ(ControlText(window, IDC_PROTOCOL), "time");
+    EXPECT_EQ(ControlText(window, IDC_IND_TIMEOUT), "3s");
+    EXPECT_EQ(ControlText(window, IDC_SERVER_TIME), "");
+    EXPECT_EQ(ControlText(window, IDC_PC_TIME), "");
     EXPECT_EQ(ControlText(window, IDC_IND_AUTO_EXIT), "自動終了");
     EXPECT_EQ(ControlText(window, IDC_IND_RETRY), "ﾘﾄﾗｲ");
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_VOICE)));
@@ -147,6 +155,233 @@ TEST(StartUp, ACopyUnderAnotherNameIsAnInstanceOfItsOwn) {
     EXPECT_FALSE(FileExists(renamed.Dir().File("Tavrino.INI")));
     CloseWithTheCloseButton(one, first);
     CloseWithTheCloseButton(two, second);
+}
+
+// Check and Adjust as a user runs them: a copy of the program with a profile of its
+// own, against chronyd and inetd on 127.0.0.1 and this binary's own server.
+
+constexpr int kCommandMs = 15000;  // a query gives up after 3 s; the rest is Wine's
+const char kPeer[] = "127.0.0.1";
+const char kNoServerName[] = "ｻｰﾊﾞ名が不明です。設定ﾎﾞﾀﾝを押してｻｰﾊﾞ名を設定して下さい。";
+
+// Www Mmm DD HH:MM:SS YYYY; a DAYTIME server may pad the day with a space.
+bool IsTimeText(const std::string& text) {
+    static const std::regex layout(
+        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+        "[ 0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
+    return std::regex_match(text, layout);
+}
+
+// One line of the history file, its fields without their padding.
+struct HistoryLine {
+    std::string raw, pcTime, server, protocol, mode, detail, serverTime, difference;
+};
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The complete lines of a history file; a line still being written is not one yet.
+std::vector<HistoryLine> ReadHistory(const std::string& path) {
+    std::vector<HistoryLine> lines;
+    const std::string bytes = ReadFileBytes(path);
+    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string raw = bytes.substr(at, end - at);
+        std::vector<std::string> f;
+        for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+            comma = raw.find(',', from);
+            f.push_back(Trimmed(raw.substr(from, comma - from)));
+        }
+        f.resize(7);
+        lines.push_back({raw, f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    }
+    return lines;
+}
+
+// A copy of the program started with its own settings of section Property, the
+// history file on.
+class StartedCopy {
+  public:
+    explicit StartedCopy(const std::string& properties) {
+        WriteFileBytes(m_copy.Profile(), "[Property]\r\n" + properties + "logfile=1\r\n");
+        m_window = StartAndFindWindow(m_copy, m_program);
+    }
+    HWND Window() const { return m_window; }
+    DWORD Id() const { return m_program.Id(); }
+    std::string Field(int id) const { return ControlText(m_window, id); }
+    std::string HistoryPath() const { return m_copy.Dir().File(m_copy.Name() + ".log"); }
+    std::vector<HistoryLine> History() const { return ReadHistory(HistoryPath()); }
+
+    // The process's dialogs besides its main window (message boxes, the query dialog),
+    // waiting up to milliseconds for one.
+    std::vector<HWND> OtherDialogs(int milliseconds) const {
+        for (int waited = 0;; waited += 50) {
+            std::vector<HWND> dialogs = WaitForDialogs(Id(), 0);
+            dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), m_window), dialogs.end());
+            if (!dialogs.empty() || waited >= milliseconds) return dialogs;
+            Sleep(50);
+        }
+    }
+    bool WaitForNoOtherDialogs(int milliseconds) const {
+        for (int waited = 0; waited <= milliseconds; waited += 50) {
+            if (OtherDialogs(0).empty()) return true;
+            Sleep(50);
+        }
+        return false;
+    }
+
+    void Click(int button) const {
+        PostMessageW(m_window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(m_window, button)));
+    }
+    // Waits for the history to hold count lines and gives the last. The program writes
+    // a command's line just before it shows the result, and its window answers the
+    // next reading of a field only once the command has returned.
+    bool WaitForHistory(size_t count, HistoryLine* last) const {
+        for (int waited = 0; waited <= kCommandMs; waited += 50) {
+            std::vector<HistoryLine> lines = History();
+            if (lines.size() >= count) {
+                *last = lines.back();
+                return lines.size() == count;
+            }
+            Sleep(50);
+        }
+        return false;
+    }
+    // Clicks the button and waits for the command to end; false when it left no line.
+    bool Press(int button, HistoryLine* line) const {
+        const size_t count = History().size() + 1;
+        Click(button);
+        return WaitForHistory(count, line);
+    }
+    void Close() { CloseWithTheCloseButton(m_window, m_program); }
+
+  private:
+    ProgramCopy m_copy;
+    Program m_program;
+    HWND m_window = nullptr;
+};
+
+std::string ServerSettings(const std::string& server, const std::string& protocol) {
+    return "DefaultServer=" + server + "\r\nprotocol=" + protocol + "\r\n";
+}
+
+TEST(Commands, CheckShowsTheServersTimeAndRecordsItForEachProtocol) {
+    for (const char* protocol : {"SNTP", "time", "daytime"}) {
+        SCOPED_TRACE(protocol);
+        StartedCopy program(ServerSettings(kPeer, protocol));
+        ASSERT_NE(program.Window(), nullptr);
+        EXPECT_EQ(program.Field(IDC_SERVER), kPeer);
+        EXPECT_EQ(program.Field(IDC_PROTOCOL), protocol);
+
+        HistoryLine line;
+        ASSERT_TRUE(program.Press(IDC_CHECK, &line));
+        const std::string serverTime = program.Field(IDC_SERVER_TIME);
+        const std::string pcTime = program.Field(IDC_PC_TIME);
+        EXPECT_TRUE(IsTimeText(serverTime)) << serverTime;
+        EXPECT_TRUE(IsTimeText(pcTime)) << pcTime;
+
+        EXPECT_EQ(line.pcTime, pcTime) << line.raw;
+        EXPECT_EQ(line.server, kPeer);
+        EXPECT_EQ(line.protocol, protocol);
+        EXPECT_EQ(line.mode, "check");
+        EXPECT_EQ(line.detail, "OK");
+        EXPECT_EQ(line.serverTime, serverTime);
+        EXPECT_NE(line.difference, "x") << line.raw;
+        program.Close();
+    }
+}
+
+TEST(Commands, WithoutAServerNameBothCommandsAskForOneAndChangeNothing) {
+    StartedCopy program("protocol=SNTP\r\n");
+    ASSERT_NE(program.Window(), nullptr);
+    const int fields[] = {IDC_SERVER, IDC_PROTOCOL, IDC_SERVER_TIME, IDC_PC_TIME};
+    std::vector<std::string> before;
+    for (int id : fields) before.push_back(program.Field(id));
+
+    for (int button : {IDC_CHECK, IDC_ADJUST}) {
+        SCOPED_TRACE(button);
+        program.Click(button);
+        std::vector<HWND> boxes = program.OtherDialogs(5000);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(WindowText(boxes[0]), "Tavrino");
+        EXPECT_EQ(MessageBoxText(boxes[0]), kNoServerName);
+        PostMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(program.WaitForNoOtherDialogs(5000));
+        // No query followed the box.
+        for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(program.Field(fields[i]), before[i]);
+    }
+    EXPECT_FALSE(FileExists(program.HistoryPath()));
+    program.Close();
+}
+
+TEST(Commands, AFailedCheckShowsItsStatusAndRecordsItsErrorCode) {
+    // Nothing listens there: the connection is refused at once.
+    StartedCopy program(ServerSettings("127.0.0.5", "time"));
+    ASSERT_NE(program.Window(), nullptr);
+    HistoryLine line;
+    ASSERT_TRUE(program.Press(IDC_CHECK, &line));
+    EXPECT_EQ(program.Field(IDC_SERVER_TIME), "ERROR (Connect)");
+    // The PC's time is shown all the same, for the user to judge.
+    EXPECT_TRUE(IsTimeText(program.Field(IDC_PC_TIME))) << program.Field(IDC_PC_TIME);
+
+    EXPECT_EQ(line.server, "127.0.0.5") << line.raw;
+    EXPECT_EQ(line.protocol, "time");
+    EXPECT_EQ(line.mode, "check");
+    EXPECT_EQ(line.detail, "ERROR (Connect):10061");  // WSAECONNREFUSED
+    EXPECT_EQ(line.serverTime, "");
+    EXPECT_EQ(line.difference, "x");
+    program.Close();
+}
+
+// chronyd serves this machine's own clock: the step is far below what Wine refuses.
+TEST(Commands, AdjustAgainstChronydSucceeds) {
+    StartedCopy program(ServerSettings(kPeer, "SNTP"));
+    ASSERT_NE(program.Window(), nullptr);
+    HistoryLine line;
+    ASSERT_TRUE(program.Press(IDC_ADJUST, &line));
+    EXPECT_EQ(program.Field(IDC_PC_TIME), "<< ADJUSTED!! >>");
+    const std::string serverTime = program.Field(IDC_SERVER_TIME);
+    EXPECT_TRUE(IsTimeText(serverTime)) << serverTime;
+
+    EXPECT_EQ(line.server, kPeer) << line.raw;
+    EXPECT_EQ(line.protocol, "SNTP");
+    EXPECT_EQ(line.mode, "adjust");
+    EXPECT_EQ(line.detail, "OK");
+    EXPECT_EQ(line.serverTime, serverTime);
+    EXPECT_TRUE(IsTimeText(line.pcTime)) << line.raw;
+    program.Close();
+}
+
+// A server an hour ahead: Wine refuses so large a step, and the window says so.
+TEST(Commands, AnAdjustmentTheClockRefusesShowsLocaltimeSet) {
+    FakeTimeServer server;
+    SntpScript script;
+    script.offset = 3600;
+    script.replyAfterMs = 1500;  // time to see the query under way
+    ASSERT_TRUE(server.ServeSntp(script)) << server.Error();
+    StartedCopy program(ServerSettings(kFakeServerAddress, "SNTP"));
+    ASSERT_NE(program.Window(), nullptr);
+
+    program.Click(IDC_ADJUST);
+    std::vector<HWND> dialogs = program.OtherDialogs(5000);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(ControlText(dialogs[0], IDC_QUERY_SERVER), kFakeServerAddress);
+    EXPECT_EQ(program.Field(IDC_SERVER_TIME), "connecting...");
+
+    HistoryLine line;
+    ASSERT_TRUE(program.WaitForHistory(1, &line));
+    EXPECT_EQ(program.Field(IDC_SERVER_TIME), "ERROR (localtime-set)");
+    EXPECT_TRUE(IsTimeText(program.Field(IDC_PC_TIME))) << program.Field(IDC_PC_TIME);
+    EXPECT_EQ(server.Requests(), 1);
+
+    EXPECT_EQ(line.server, kFakeServerAddress) << line.raw;
+    EXPECT_EQ(line.protocol, "SNTP");
+    EXPECT_EQ(line.mode, "adjust");
+    EXPECT_EQ(line.detail.rfind("ERROR (localtime-set)", 0), 0u) << line.raw;
+    program.Close();
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "app/app_state.h"
 #include "framework/afx_win.h"
-#include "framework/strings.h"
 #include "framework/winapp_win.h"
 #include "res/resource.h"
 #include "tests/support/dialog_watch_win.h"
@@ -249,19 +248,6 @@ TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
     EXPECT_EQ(first.closes, 0);
     EXPECT_EQ(second.closes, 1);
     EXPECT_EQ(dialog.m_hEditorWnd, nullptr);
-}
-
-TEST_F(ClockDialog, AnEmptyServerNameStopsCheckAndAdjustWithItsMessage) {
-    std::string serverTime;
-    Run("protocol=SNTP\r\n", [&](HWND window) {
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CHECK, BN_CLICKED), 0);
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADJUST, BN_CLICKED), 0);
-        serverTime = DialogWatch::ItemText(window, IDC_SERVER_TIME);
-    });
-    const std::string noServer = LoadAppString(IDS_NO_SERVER_NAME).GetString();
-    EXPECT_EQ(messages.Messages(), (std::vector<std::string>{noServer, noServer}));
-    EXPECT_EQ(serverTime, "");
-    EXPECT_EQ(dialog.m_bManualStart, 0);
 }
 
 TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
