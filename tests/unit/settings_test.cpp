@@ -9,8 +9,6 @@
 #include <map>
 #include <string>
 
-#include "framework/scan.h"
-
 namespace {
 
 // Section Property as a map of key to value. The integer conversion is the
@@ -169,29 +167,6 @@ TEST(Settings, HostileValuesGiveDefinedResults) {
     EXPECT_EQ(s.adjustMinute, 0);
     EXPECT_EQ(s.clockDisplay, 0);
     EXPECT_EQ(RetryCountText(s.retryCount), "2147483647\x89\xF1");
-}
-
-TEST(ScanIntegers, ReadsAsPercentIReadsAndStopsWhereItStops) {
-    struct Case {
-        const char* text;
-        int read;
-        int first, second;
-    };
-    for (const Case& c : {Case{"12,34", 2, 12, 34}, Case{"  -7,+8", 2, -7, 8},
-                          Case{"010,0x1F", 2, 8, 31}, Case{"0X1f,0", 2, 31, 0},
-                          Case{"09,5", 1, 0, -1}, Case{"0x,5", 1, 0, -1}, Case{"-,5", 0, -1, -1},
-                          Case{"", 0, -1, -1}, Case{"4;5", 1, 4, -1},
-                          Case{"2147483648,-2147483649", 2, INT_MAX, INT_MIN},
-                          Case{"-2147483648,2147483647", 2, INT_MIN, INT_MAX}}) {
-        SCOPED_TRACE(c.text);
-        int values[2] = {-1, -1};
-        EXPECT_EQ(ScanIntegers(c.text, ",", values, 2), c.read);
-        EXPECT_EQ(values[0], c.first);
-        EXPECT_EQ(values[1], c.second);
-    }
-    int value = 5;
-    EXPECT_EQ(ScanIntegers(nullptr, "", &value, 1), 0);
-    EXPECT_EQ(value, 5);
 }
 
 }  // namespace

@@ -164,35 +164,20 @@ TEST_F(ClockDialog, StartedWithShiftHeldItNeitherAdjustsNorStartsMinimized) {
     EXPECT_EQ(again.m_bIconicStart, 1);
 }
 
-// A window that stands for the settings editor: it counts the WM_CLOSE it gets.
+// A window that stands for the settings editor: WM_CLOSE destroys it.
 class EditorStandIn {
   public:
-    EditorStandIn() {
-        m_hWnd = CreateWindowExW(0, L"STATIC", L"editor", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                 nullptr, nullptr, nullptr);
-        SetWindowSubclass(m_hWnd);
-    }
+    EditorStandIn()
+        : m_hWnd(CreateWindowExW(0, L"STATIC", L"editor", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr)) {}
     ~EditorStandIn() {
         if (IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
     }
     HWND Handle() const { return m_hWnd; }
-    int closes = 0;
+    bool Closed() const { return !IsWindow(m_hWnd); }
 
   private:
-    void SetWindowSubclass(HWND window) {
-        SetPropW(window, L"EditorStandIn", this);
-        m_previous = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
-        SetPropW(window, L"EditorStandInProc", reinterpret_cast<HANDLE>(m_previous));
-    }
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = static_cast<EditorStandIn*>(GetPropW(window, L"EditorStandIn"));
-        auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, L"EditorStandInProc"));
-        if (message == WM_CLOSE && self) ++self->closes;
-        return CallWindowProcW(previous, window, message, wParam, lParam);
-    }
     HWND m_hWnd;
-    WNDPROC m_previous = nullptr;
 };
 
 TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
@@ -245,8 +230,8 @@ TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
     EXPECT_EQ(serverAfterOk, "ok.example.jp");
     EXPECT_TRUE(enabledAfterOk);
     EXPECT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(first.closes, 0);
-    EXPECT_EQ(second.closes, 1);
+    EXPECT_FALSE(first.Closed());
+    EXPECT_TRUE(second.Closed());
     EXPECT_EQ(dialog.m_hEditorWnd, nullptr);
 }
 
