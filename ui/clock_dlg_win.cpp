@@ -1,8 +1,12 @@
 #include "ui/clock_dlg_win.h"
 
 #include <string>
+#include <vector>
 
 #include "framework/afx_win.h"
+#include "framework/clock.h"
+#include "framework/crt_time.h"
+#include "framework/scan.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
 #include "framework/text_win.h"
@@ -16,11 +20,62 @@ namespace {
 
 const char kConnecting[] = "connecting...";
 const char kAdjusted[] = "<< ADJUSTED!! >>";
+const char kError[] = "<< ERROR!! >>";
 const char kExiting[] = "\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81\x42";  // "終了します。"
 constexpr int kModeCheck = 0;
 constexpr int kModeAdjust = 1;
 // How long closing the main window waits for the settings editor to close.
 constexpr UINT kEditorCloseWaitMs = 5000;
+// How long the notices stay: an adjustment's result, the automatic exit.
+constexpr std::uint32_t kResultNoticeMs = 3000;
+constexpr std::uint32_t kExitNoticeMs = 2000;
+// Rounds of waiting work run after a command; work that keeps arriving during them
+// waits for the next command.
+constexpr int kDeferredRounds = 4;
+
+// The status line's indicators and the setting each one shows.
+struct Indicator {
+    int id;
+    int CClockDlg::*setting;
+};
+const Indicator kIndicators[] = {
+    {IDC_IND_AUTO_EXIT, &CClockDlg::m_bAutoTerminate}, {IDC_IND_LOGFILE, &CClockDlg::m_bLogFile},
+    {IDC_IND_BEEP, &CClockDlg::m_bBeep},               {IDC_IND_ICONIC, &CClockDlg::m_bIconicStart},
+    {IDC_IND_AT, &CClockDlg::m_bAdjustAt},             {IDC_IND_ADJUST_AT, &CClockDlg::m_bAdjustAt},
+    {IDC_IND_RETRY, &CClockDlg::m_bErrorRetry},        {IDC_IND_RETRY_COUNT, &CClockDlg::m_bErrorRetry},
+    {IDC_IND_RETRY_INTERVAL, &CClockDlg::m_bErrorRetry},
+};
+
+long long Width(const RECT& r) { return static_cast<long long>(r.right) - r.left; }
+long long Height(const RECT& r) { return static_cast<long long>(r.bottom) - r.top; }
+
+LONG ToLong(long long value) {
+    if (value > LONG_MAX) return LONG_MAX;
+    if (value < LONG_MIN) return LONG_MIN;
+    return static_cast<LONG>(value);
+}
+
+// The whole monitor nearest the rectangle: where a saved window is put back.
+PixelRect MonitorNearest(const RECT& rect) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    HMONITOR monitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST);
+    if (!monitor || !GetMonitorInfoW(monitor, &info)) {
+        return PixelRect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    }
+    return PixelRect{info.rcMonitor.left, info.rcMonitor.top, info.rcMonitor.right,
+                     info.rcMonitor.bottom};
+}
+
+// The offset of workspace coordinates (those of a window's placement) from screen
+// coordinates on the monitor nearest the rectangle: the work area's corner.
+POINT WorkspaceOrigin(const RECT& rect) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    HMONITOR monitor = MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST);
+    if (!monitor || !GetMonitorInfoW(monitor, &info)) return POINT{0, 0};
+    return POINT{info.rcWork.left - info.rcMonitor.left, info.rcWork.top - info.rcMonitor.top};
+}
 
 // Section Property of the application's profile.
 class AppProfile : public ProfileSource {
@@ -50,14 +105,19 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_WM_QUERYDRAGICON()
     ON_COMMAND(IDC_CHECK, OnCheck)
     ON_COMMAND(IDC_ADJUST, OnAdjust)
+    ON_WM_TIMER()
     ON_MESSAGE(WM_SETENV_NOTIFY, OnSetEnvNotify)
+    ON_WM_SHOWWINDOW()
     ON_COMMAND(IDC_VOICE, OnVoice)
     ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CClockDlg::CClockDlg(HWND parent)
     : CDialog(IDD_MAIN, parent),
-      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))) {}
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
+      m_clockTimer(this, TIMER_CLOCK),
+      m_retryTimer(this, TIMER_RETRY),
+      m_adjustAtTimer(this, TIMER_ADJUSTAT) {}
 
 void CClockDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_PC_TIME, m_strPcTime);
@@ -106,8 +166,8 @@ BOOL CClockDlg::OnInitDialog() {
         m_bIconicStart = 0;
         UpdateData(FALSE);
     }
-
-    SetWindowText(LoadAppString(IDS_TITLE));
+    LayoutIndicatorLine(m_bIndicatorLine);
+    StartClockDisplay();
     UpdateData(FALSE);
     return TRUE;
 }
@@ -164,17 +224,36 @@ BOOL CClockDlg::LoadSettings() {
     m_bErrorRetry = s.errorRetry;
     m_nRetryCount = s.retryCount;
     m_nRetryInterval = s.retryInterval;
-    SetDlgItemText(IDC_IND_RETRY_COUNT, RetryCountText(s.retryCount));
+    ShowRetryCount();
     SetDlgItemText(IDC_IND_RETRY_INTERVAL, RetryIntervalText(s.retryValue, s.retryUnit));
     m_bAdjustAt = s.adjustAt;
     m_nAdjustHour = s.adjustHour;
     m_nAdjustMinute = s.adjustMinute;
     SetDlgItemText(IDC_IND_ADJUST_AT, AdjustAtText(s.adjustHour, s.adjustMinute));
+    if (m_bAdjustAt) {
+        ArmAdjustAtTimer();
+    } else {
+        KillAdjustAtTimer();
+    }
     UpdateData(FALSE);
     return TRUE;
 }
 
-void CClockDlg::ReloadSettings() { LoadSettings(); }
+void CClockDlg::ReloadSettings() {
+    // The command under way keeps the server, protocol and switches it started with.
+    if (m_gate.Busy()) {
+        m_gate.Defer(CommandGate::kReload);
+        return;
+    }
+    ReloadSettingsNow();
+}
+
+void CClockDlg::ReloadSettingsNow() {
+    KillAllTimers();
+    LoadSettings();
+    LayoutIndicatorLine(m_bIndicatorLine);
+    StartClockDisplay();
+}
 
 bool CClockDlg::PreQueryGuard() {
     if (m_strServer.IsEmpty()) {
@@ -203,32 +282,263 @@ void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CSt
                        m_nProtocol, mode, outcome.HistoryDetail(), outcome.serverTimeText);
 }
 
+template <class Command>
+void CClockDlg::RunCommand(Command command) {
+    {
+        CommandGate::Scope busy(m_gate);
+        command();
+    }
+    if (m_gate.Busy() || m_bDraining) return;
+    m_bDraining = true;
+    for (int round = 0; round < kDeferredRounds && !m_bEnding; ++round) {
+        const std::vector<int> work = m_gate.TakeDeferred();
+        if (work.empty()) break;
+        for (int item : work) {
+            if (m_bEnding) break;
+            if (item == CommandGate::kReload) {
+                ReloadSettingsNow();
+            } else {
+                RunTimerCommand(static_cast<UINT_PTR>(item));
+            }
+        }
+    }
+    m_bDraining = false;
+}
+
 void CClockDlg::OnCheck() {
     UpdateData(TRUE);
     if (!PreQueryGuard()) return;
-    m_strServerTime = kConnecting;
-    UpdateData(FALSE);
+    RunCommand([this] {
+        m_strServerTime = kConnecting;
+        UpdateData(FALSE);
 
-    const CommandOutcome outcome = CheckServerTime(Query());
-    RecordHistory(kModeCheck, outcome, outcome.pcTimeText);
-    m_strServerTime = outcome.success ? outcome.serverTimeText : outcome.statusText;
-    m_strPcTime = outcome.pcTimeText;
-    m_strLastPcTime = outcome.pcTimeText;
-    UpdateData(FALSE);
-    // The PC time stays in view a moment before the running clock writes over it.
-    if (m_bClockDisplay) Sleep(1000);
+        const CommandOutcome outcome = CheckServerTime(Query());
+        RecordHistory(kModeCheck, outcome, outcome.pcTimeText);
+        m_strServerTime = outcome.success ? outcome.serverTimeText : outcome.statusText;
+        m_strPcTime = outcome.pcTimeText;
+        m_strLastPcTime = outcome.pcTimeText;
+        UpdateData(FALSE);
+        // The PC time stays in view a moment before the running clock writes over it.
+        if (m_bClockDisplay) Sleep(1000);
+    });
 }
 
 void CClockDlg::OnAdjust() {
     UpdateData(TRUE);
     if (!PreQueryGuard()) return;
     m_bManualStart = 1;
-    RunAdjustment();
+    RunCommand([this] { RunAdjustment(); });
     UpdateData(FALSE);
 }
 
-// One adjustment for now; the retry series and the result notice belong here.
-void CClockDlg::RunAdjustment() { AdjustClock(); }
+RetrySeries CClockDlg::Series() {
+    return RetrySeries{m_bErrorRetry,   m_nRetryCount,  m_nRetryInterval,
+                       m_nRetryAttempt, m_bManualStart, m_bScheduledStart};
+}
+
+int CClockDlg::RunAdjustment() { return ::RunAdjustment(Series(), *this); }
+
+void CClockDlg::ShowResultNotice(bool success) {
+    CNoticeDlg notice;
+    notice.m_strUpper = success ? m_strServerTime : CString(kError);
+    notice.m_strLower = m_strPcTime;
+    notice.m_nDisplayTime = kResultNoticeMs;
+    notice.DoModal();
+}
+
+void CClockDlg::ShowRetryText(const CString& text) { SetDlgItemText(IDC_IND_RETRY_COUNT, text); }
+
+void CClockDlg::ShowRetryCount() { ShowRetryText(Series().CountText()); }
+
+void CClockDlg::ShowRetryProgress() { ShowRetryText(Series().ProgressText()); }
+
+void CClockDlg::TerminateAfterAdjust() {
+    if (!m_bAutoAdjust) {
+        OnOK();
+        return;
+    }
+    CNoticeDlg notice;
+    notice.m_strUpper = LoadAppString(IDS_AUTO_EXIT);
+    notice.m_strLower = LoadAppString(IDS_ESC_CANCELS);
+    notice.m_nDisplayTime = kExitNoticeMs;
+    if (notice.DoModal() == IDOK) {
+        OnCancel();
+    } else {
+        ShowWindow(m_hWnd, SW_RESTORE);
+    }
+}
+
+void CClockDlg::OnTimer(UINT_PTR id) {
+    switch (id) {
+        case TIMER_CLOCK:
+            UpdateClockDisplay();
+            break;
+        case TIMER_RETRY:
+        case TIMER_ADJUSTAT:
+        case TIMER_CHECK:
+            // A second query or a second run's notices must not start inside a command.
+            if (m_gate.Busy()) {
+                m_gate.Defer(static_cast<int>(id));
+            } else {
+                RunTimerCommand(id);
+            }
+            break;
+        default: {
+            KillTimer(id);
+            CString text;
+            text.Format("timerID=%i is killed", static_cast<int>(id));
+            AfxMessageBox(text);
+            break;
+        }
+    }
+}
+
+void CClockDlg::RunTimerCommand(UINT_PTR id) {
+    if (id == TIMER_CHECK) {
+        OnCheck();
+    } else if (id == TIMER_RETRY) {
+        // A retry that a reload or another run has taken away meanwhile is gone.
+        if (m_retryTimer.IsRunning()) RunCommand([this] { RunAdjustment(); });
+    } else if (id == TIMER_ADJUSTAT) {
+        if (!m_bAdjustAt) return;
+        RunCommand([this] {
+            m_bScheduledStart = 1;
+            RunAdjustment();
+            // From the end of this run to the same time tomorrow, while still wanted.
+            KillAdjustAtTimer();
+            if (m_bAdjustAt) ArmAdjustAtTimer();
+        });
+    }
+}
+
+void CClockDlg::ArmAdjustAtTimer() {
+    KillAdjustAtTimer();
+    SYSTEMTIME now{};
+    PcClock().GetLocalTime(&now);
+    const int delay =
+        AdjustAtDelaySeconds(now.wHour, now.wMinute, now.wSecond, m_nAdjustHour, m_nAdjustMinute);
+    m_adjustAtTimer.Set(static_cast<UINT>(delay) * 1000u);
+}
+
+void CClockDlg::KillAdjustAtTimer() { m_adjustAtTimer.Kill(); }
+
+void CClockDlg::KillAllTimers() {
+    m_clockTimer.Kill();
+    m_retryTimer.Kill();
+    m_adjustAtTimer.Kill();
+}
+
+void CClockDlg::OnShowWindow(BOOL, UINT) {
+    if (m_bShown) return;
+    m_bShown = 1;
+    if (m_bIconicStart) {
+        StartMinimized(SW_SHOWMINNOACTIVE);
+    } else if (m_bWindowPos) {
+        RestoreWindowPos();
+    }
+    if (m_bAutoAdjust) OnAdjust();
+}
+
+// The main window's title, reached as the application's main window.
+void CClockDlg::SetTitle(const CString& text) {
+    HWND main = AfxGetMainWnd();
+    SetWindowTextW(main ? main : m_hWnd, Widen(text).c_str());
+}
+
+void CClockDlg::StartClockDisplay() {
+    SetDlgItemText(IDC_PC_TIME, "");
+    SetTitle(LoadAppString(IDS_TITLE));
+    if (m_bClockDisplay) {
+        if (!m_clockTimer.IsRunning()) m_clockTimer.Set(1000);
+        UpdateClockDisplay();
+    } else {
+        m_clockTimer.Kill();
+    }
+}
+
+void CClockDlg::UpdateClockDisplay() {
+    FILETIME now{};
+    PcClock().GetSystemTimeAsFileTime(&now);
+    const long long ticks =
+        (static_cast<long long>(now.dwHighDateTime) << 32) | static_cast<long long>(now.dwLowDateTime);
+    const CString text = ClockDisplayText((ticks - kFileTime1970) / 10000000, m_nClockFormat);
+    if (m_nClockTarget == 1) {
+        SetTitle(text);
+    } else if (m_nClockTarget == 0) {
+        SetDlgItemText(IDC_PC_TIME, text);
+    }
+}
+
+int CClockDlg::SaveWindowPos() {
+    UpdateData(TRUE);
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(m_hWnd, &placement);
+    // Saved as the restore reads it, in screen pixels: the window's own rectangle, or
+    // for a minimized or maximized window its normal one, which the placement gives in
+    // workspace pixels (shifted by a task bar at the top or left).
+    RECT rect{};
+    if (IsIconic(m_hWnd) || IsZoomed(m_hWnd)) {
+        rect = placement.rcNormalPosition;
+        const POINT origin = WorkspaceOrigin(rect);
+        OffsetRect(&rect, origin.x, origin.y);
+    } else {
+        GetWindowRect(m_hWnd, &rect);
+    }
+    CString value;
+    value.Format("%i,%i,%i,%i", m_bWindowPos, static_cast<int>(rect.left),
+                 static_cast<int>(rect.top), static_cast<int>(placement.showCmd));
+    if (CWinApp* app = AfxGetApp(); app && !app->GetProfilePath().empty()) {
+        app->WriteProfileString("Property", "WindowPos", value);
+    }
+    return 1;
+}
+
+void CClockDlg::RestoreWindowPos() {
+    RECT rect{};
+    GetWindowRect(m_hWnd, &rect);
+    int saved[3] = {0, 0, 0};
+    const int read = ScanIntegers(AppProfile().Text("WindowPos"), ",,", saved, 3);
+    // Without a position the window stays where the system put it.
+    if (saved[0] == 0 || read < 3) return;
+    const long long width = Width(rect), height = Height(rect);
+    const RECT wanted{ToLong(saved[1]), ToLong(saved[2]), ToLong(saved[1] + width),
+                      ToLong(saved[2] + height)};
+    long long left = 0, top = 0;
+    PlaceOnScreen(width, height, saved[1], saved[2], MonitorNearest(wanted), &left, &top);
+    MoveWindow(m_hWnd, ToLong(left), ToLong(top), ToLong(width), ToLong(height), TRUE);
+}
+
+BOOL CClockDlg::StartMinimized(int showCommand) {
+    RestoreWindowPos();
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(m_hWnd, &placement);
+    placement.showCmd = static_cast<UINT>(showCommand);
+    placement.length = sizeof placement;
+    placement.flags = WPF_SETMINPOSITION;
+    return SetWindowPlacement(m_hWnd, &placement);
+}
+
+void CClockDlg::LayoutIndicatorLine(int showLine) {
+    if (m_rcFull.left == 0 && m_rcFull.top == 0 && m_rcFull.right == 0 && m_rcFull.bottom == 0) {
+        GetWindowRect(m_hWnd, &m_rcFull);
+        m_rcCompact = m_rcFull;
+        RECT marker{};
+        GetWindowRect(GetDlgItem(IDC_IND_MARKER), &marker);
+        m_rcCompact.bottom = marker.top;
+    }
+    const RECT& size = showLine ? m_rcFull : m_rcCompact;
+    SetWindowPos(m_hWnd, nullptr, 0, 0, ToLong(Width(size)), ToLong(Height(size)),
+                 SWP_NOMOVE | SWP_NOZORDER);
+    if (showLine) EnableIndicators();
+}
+
+void CClockDlg::EnableIndicators() {
+    for (const Indicator& indicator : kIndicators) {
+        EnableWindow(GetDlgItem(indicator.id), this->*indicator.setting ? TRUE : FALSE);
+    }
+}
 
 int CClockDlg::AdjustClock() {
     m_strServerTime = kConnecting;
@@ -298,12 +608,17 @@ int CClockDlg::CloseEditor() {
 }
 
 void CClockDlg::OnOK() {
+    SaveWindowPos();
     CloseEditor();
+    KillAllTimers();
+    m_bEnding = true;
     CDialog::OnOK();
 }
 
 void CClockDlg::OnCancel() {
     CloseEditor();
+    KillAllTimers();
+    m_bEnding = true;
     CDialog::OnCancel();
 }
 

@@ -2,8 +2,19 @@
 
 #include "engine/check_adjust.h"
 #include "engine/time_text.h"
+#include "framework/strings.h"
 
 namespace {
+
+// A command without a server name asks nobody: an empty name would reach this PC
+// itself, and the clock could be set from whatever answers there.
+bool NoServer(const ServerQuery& query, CommandOutcome* out) {
+    if (!query.server.IsEmpty()) return false;
+    out->statusText = "ERROR (" + LoadAppString(IDS_HOST_NOT_FOUND) + ")";
+    out->pcTimeText = FormatPcLocalTime();
+    return true;
+}
+
 CString CodeText(int errorCode) {
     CString text;
     text.Format("%i", errorCode);
@@ -18,6 +29,7 @@ CString CommandOutcome::HistoryDetail() const {
 
 CommandOutcome CheckServerTime(const ServerQuery& query) {
     CommandOutcome out;
+    if (NoServer(query, &out)) return out;
     if (query.protocol == 1 || query.protocol == 2) {
         int errorCode = 0;
         out.success = QueryTimeOrDaytime(query.protocol, query.server, query.timeOut, query.beep,
@@ -34,6 +46,7 @@ CommandOutcome CheckServerTime(const ServerQuery& query) {
 
 CommandOutcome AdjustPcClock(const ServerQuery& query) {
     CommandOutcome out;
+    if (NoServer(query, &out)) return out;
     if (query.protocol == 0) {
         out.success = AdjustSntp(query.server, query.timeOut, query.beep, query.referenceCheck,
                                  query.referenceHours, out.serverTimeText, out.pcTimeText,

@@ -28,5 +28,6 @@ struct CommandOutcome {
     CString HistoryDetail() const;
 };
 
+// Without a server name neither asks anybody: the outcome is "ERROR (HostNotFound)".
 CommandOutcome CheckServerTime(const ServerQuery& query);
 CommandOutcome AdjustPcClock(const ServerQuery& query);

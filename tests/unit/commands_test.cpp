@@ -78,4 +78,18 @@ TEST(Commands, EachOutcomeLeavesItsTextsAndItsHistoryDetail) {
     }
 }
 
+// An empty name would resolve to this PC, where the sandbox's own servers answer.
+TEST(Commands, WithoutAServerNameNobodyIsAsked) {
+    FakeClock clock;
+    for (int protocol : {0, 1, 2}) {
+        ServerQuery query = QueryOf(protocol);
+        query.server = "";
+        for (const CommandOutcome& out : {CheckServerTime(query), AdjustPcClock(query)}) {
+            EXPECT_EQ(out.success, 0);
+            EXPECT_EQ(std::string(out.HistoryDetail()), "ERROR (HostNotFound)");
+        }
+    }
+    EXPECT_TRUE(clock.systemTimesSet.empty() && clock.localTimesSet.empty());
+}
+
 }  // namespace

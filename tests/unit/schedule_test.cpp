@@ -1,0 +1,189 @@
+// The main window's time-driven decisions with simulated time: the daily delay, the
+// retry series, commands that wait for one another, and the placement on screen.
+#include "ui/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(AdjustAt, TheDelayReachesTheNextTimeOfDay) {
+    struct Case {
+        int hour, minute, second, atHour, atMinute, delay;
+    };
+    for (const Case& c : {Case{11, 59, 30, 12, 0, 30}, Case{12, 0, 0, 12, 0, 86400},
+                          Case{13, 0, 0, 12, 0, 82800}, Case{23, 59, 59, 0, 0, 1},
+                          Case{0, 0, 0, 0, 0, 86400}, Case{7, 29, 59, 7, 30, 1}}) {
+        EXPECT_EQ(AdjustAtDelaySeconds(c.hour, c.minute, c.second, c.atHour, c.atMinute), c.delay)
+            << c.hour << ":" << c.minute << ":" << c.second << " for " << c.atHour << ":"
+            << c.atMinute;
+    }
+}
+
+// The window as the run sees it: scripted adjustment results, and a record of what
+// it was asked to show and arm.
+class FakeWindow : public AdjustmentHost {
+  public:
+    std::deque<int> results;
+    std::vector<std::string> shown;  // retry indicator texts and notices, in order
+    bool armed = false;
+    int attempts = 0, terminations = 0;
+
+    int AdjustOnce() override {
+        ++attempts;
+        int result = results.empty() ? 0 : results.front();
+        if (!results.empty()) results.pop_front();
+        return result;
+    }
+    void ShowResultNotice(bool success) override { shown.push_back(success ? "OK" : "ERROR"); }
+    bool RetryTimerArmed() const override { return armed; }
+    void KillRetryTimer() override { armed = false; }
+    void SetRetryTimer(std::uint32_t ms) override {
+        armed = true;
+        EXPECT_EQ(ms, 30000u);
+    }
+    void ShowRetryText(const CString& text) override { shown.push_back(text.GetString()); }
+    void EndAfterSuccess() override { ++terminations; }
+};
+
+class Retries : public testing::Test {
+  protected:
+    // The Adjust command's run, and a tick of the retry timer.
+    int Adjust() {
+        manual = 1;
+        return RunAdjustment(Series(), window);
+    }
+    int Tick() { return RunAdjustment(Series(), window); }
+    RetrySeries Series() { return {on, count, interval, attempt, manual, scheduled}; }
+
+    FakeWindow window;
+    int on = 1, count = 3, attempt = 0, manual = 0, scheduled = 0;
+    std::uint32_t interval = 30000;
+};
+
+const char kThreeTimes[] = "3\x89\xF1";  // "3回"
+
+TEST_F(Retries, ThreeRetriesThatAllFailMakeFourAttempts) {
+    EXPECT_EQ(Adjust(), 0);
+    for (int tick = 0; tick < 3; ++tick) {
+        ASSERT_TRUE(window.armed) << tick;
+        EXPECT_EQ(Tick(), 0);
+    }
+    EXPECT_FALSE(window.armed);
+    EXPECT_EQ(window.attempts, 4);
+    EXPECT_EQ(window.shown, (std::vector<std::string>{"0/3", "ERROR", "1/3", "ERROR", "2/3",
+                                                      "ERROR", "3/3", "ERROR", kThreeTimes}));
+    EXPECT_EQ(attempt, 0);
+    EXPECT_EQ(manual, 0);
+}
+
+TEST_F(Retries, ASuccessEndsTheSeriesAndMayEndTheProgram) {
+    window.results = {0, 0, 1};
+    Adjust();
+    Tick();
+    EXPECT_EQ(Tick(), 1);
+    EXPECT_EQ(window.shown.back(), kThreeTimes);
+    EXPECT_EQ(attempt, 0);
+    EXPECT_FALSE(window.armed);
+    EXPECT_EQ(window.terminations, 1);
+}
+
+TEST_F(Retries, AnAdjustWhileARetryIsPendingTakesItsPlaceAndStartsAnew) {
+    Adjust();
+    Tick();  // retry 1 fails; retry 2 is pending
+    window.shown.clear();
+    EXPECT_EQ(Adjust(), 0);
+    // The pending retry is consumed (2/3); the fresh run's failure starts a new series.
+    EXPECT_EQ(window.shown, (std::vector<std::string>{"2/3", "2/3", "ERROR"}));
+    EXPECT_EQ(attempt, 0);
+    EXPECT_TRUE(window.armed);
+    EXPECT_EQ(window.attempts, 3);
+}
+
+TEST_F(Retries, WithoutRetriesAFailureArmsNothing) {
+    for (int retriesOn : {1, 0}) {
+        SCOPED_TRACE(retriesOn);
+        FakeWindow fresh;
+        window = fresh;
+        on = retriesOn;
+        count = 0;
+        EXPECT_EQ(Adjust(), 0);
+        EXPECT_FALSE(window.armed);
+        EXPECT_EQ(window.shown.back(), "0\x89\xF1");
+        EXPECT_EQ(window.terminations, 0);  // a failure never ends the program
+    }
+}
+
+TEST_F(Retries, APendingRetryEndsWithoutAnAttemptOnceRetriesAreOff) {
+    Adjust();
+    on = 0;  // a reload switched retries off
+    EXPECT_EQ(Tick(), 0);
+    EXPECT_EQ(window.attempts, 1);
+    EXPECT_FALSE(window.armed);
+    EXPECT_EQ(attempt, 0);
+}
+
+TEST(RetryProgress, ShowsTheCountOutsideASeries) {
+    int on = 1, count = 3, attempt = 0, manual = 0, scheduled = 0;
+    std::uint32_t interval = 0;
+    RetrySeries series{on, count, interval, attempt, manual, scheduled};
+    for (const auto& [value, text] : std::vector<std::pair<int, std::string>>{
+             {0, "0/3"}, {3, "3/3"}, {4, kThreeTimes}, {-1, kThreeTimes}}) {
+        attempt = value;
+        EXPECT_EQ(std::string(series.ProgressText()), text) << value;
+    }
+    on = 0;
+    attempt = 1;
+    EXPECT_EQ(std::string(series.ProgressText()), kThreeTimes);
+}
+
+TEST(CommandGate, WorkThatArrivesDuringACommandWaitsForItsEnd) {
+    CommandGate gate;
+    EXPECT_FALSE(gate.Busy());
+    {
+        CommandGate::Scope outer(gate);
+        {
+            CommandGate::Scope inner(gate);  // the run's query, its notice
+            gate.Defer(3);
+        }
+        EXPECT_TRUE(gate.Busy());
+        gate.Defer(2);
+        gate.Defer(3);  // a second tick of the same timer runs once
+        gate.Defer(CommandGate::kReload);
+    }
+    EXPECT_FALSE(gate.Busy());
+    EXPECT_EQ(gate.TakeDeferred(), (std::vector<int>{CommandGate::kReload, 3, 2}));
+    EXPECT_TRUE(gate.TakeDeferred().empty());
+}
+
+TEST(Placement, ASavedPositionIsPutBackInsideTheScreen) {
+    const PixelRect screen{0, 0, 1280, 1024};
+    const PixelRect second{-1920, -200, 0, 880};  // a monitor left of and above the first
+    struct Case {
+        long long x, y;
+        PixelRect bounds;
+        long long left, top;
+    };
+    for (const Case& c : {
+             Case{100, 200, screen, 100, 200},
+             Case{0, 0, screen, 1, 0},
+             Case{-50, 20, screen, 0, 20},
+             Case{1200, 20, screen, 1280 - 300, 20},     // right edge on the screen's
+             Case{1200, 1000, screen, 980, 1024 - 180},  // and the bottom too
+             Case{-5000, -5000, screen, 1, 0},  // pulled to (0, 0), which becomes (1, 0)
+             Case{2147483647, 2147483647, screen, 980, 844},
+             Case{-2147483647 - 1, 5, screen, 0, 5},
+             Case{-1500, -100, second, -1500, -100},
+             Case{-100, 800, second, -300, 700},
+         }) {
+        long long left = 0, top = 0;
+        PlaceOnScreen(300, 180, c.x, c.y, c.bounds, &left, &top);
+        EXPECT_EQ(left, c.left) << c.x << "," << c.y;
+        EXPECT_EQ(top, c.top) << c.x << "," << c.y;
+    }
+}
+
+}  // namespace
