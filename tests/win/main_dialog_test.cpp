@@ -4,15 +4,19 @@
 // about and notice boxes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
+#include "engine/query_request.h"
 #include "framework/afx_win.h"
 #include "framework/winapp_win.h"
 #include "res/resource.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/recording_sink.h"
 #include "ui/clock_dlg_win.h"
 #include "ui/notice_dlg_win.h"
@@ -95,10 +99,11 @@ class ClockDialog : public Profile {
                 return;
             }
             act(event.dialog);
-            PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            if (closeAfterAct) PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         };
         EXPECT_EQ(dialog.DoModal(), IDOK);
     }
+    bool closeAfterAct = true;
     CClockDlg dialog;
     RecordingSink messages;
 };
@@ -252,6 +257,113 @@ TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
     EXPECT_TRUE(mainHidden);
     EXPECT_EQ(upper, "Tavrino ");
     EXPECT_EQ(lower, "終了します。");
+}
+
+// A TIME server inside the process: each query answers with the real time at once,
+// and may act on the main window while it is under way, as a tick or a settings
+// editor would during the query dialog's modal loop.
+struct FakeQueries {
+    static std::vector<std::string> servers;
+    static int depth, deepest;
+    static std::function<void()> during;
+
+    static void Run(QueryRequest& request) {
+        servers.push_back(request.server);
+        deepest = std::max(deepest, ++depth);
+        if (during) during();
+        const std::uint32_t now = static_cast<std::uint32_t>(std::time(nullptr)) + kNtpTo1970;
+        for (int i = 0; i < 4; ++i) request.buffer[i] = static_cast<unsigned char>(now >> (24 - 8 * i));
+        request.result = 1;
+        --depth;
+    }
+};
+std::vector<std::string> FakeQueries::servers;
+int FakeQueries::depth = 0, FakeQueries::deepest = 0;
+std::function<void()> FakeQueries::during;
+
+class ScheduledRuns : public ClockDialog {
+  protected:
+    void SetUp() override {
+        ClockDialog::SetUp();
+        FakeQueries::servers.clear();
+        FakeQueries::deepest = 0;
+        FakeQueries::during = nullptr;
+        clock.FollowRealClock(0);
+    }
+    void TearDown() override { FakeQueries::during = nullptr; }
+    // Sets a profile value while the window runs, as the settings editor does.
+    void Store(const wchar_t* key, const wchar_t* value) {
+        WritePrivateProfileStringW(L"Property", key, value, app.GetProfilePath().c_str());
+    }
+    static void PressEscapeOnNotices(HWND box) { DialogWatch::PressEscape(box); }
+
+    FakeClock clock;
+    ScopedContext seams{CurrentContext().With(&FakeQueries::Run)};
+};
+
+TEST_F(ScheduledRuns, ATickOrAReloadDuringARunWaitsForItsEnd) {
+    SYSTEMTIME morning{};
+    morning.wHour = 6;
+    clock.SetLocal(morning);
+    bool armedAfterwards = false;
+    int stage = 0;
+    FakeQueries::during = [&] {
+        HWND window = dialog.GetSafeHwnd();
+        if (stage++ == 0) {
+            // The Adjust command's query: the daily timer fires, the editor saves.
+            Store(L"DefaultServer", L"second.example.jp");
+            SendMessageW(window, WM_TIMER, TIMER_ADJUSTAT, 0);
+            SendMessageW(window, WM_SETENV_NOTIFY, 3, 0);
+        } else {
+            // The daily run's query: the editor turns the daily adjustment off.
+            Store(L"AdjustAt", L"0,12:00");
+            SendMessageW(window, WM_SETENV_NOTIFY, 1, 0);
+        }
+    };
+    Run("DefaultServer=first.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+        [&](HWND window) {
+            SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADJUST, BN_CLICKED), 0);
+            armedAfterwards = dialog.m_adjustAtTimer.IsRunning();
+        },
+        &PressEscapeOnNotices);
+    // One query at a time, each on the settings in force when it started.
+    EXPECT_EQ(FakeQueries::servers,
+              (std::vector<std::string>{"first.example.jp", "second.example.jp"}));
+    EXPECT_EQ(FakeQueries::deepest, 1);
+    EXPECT_EQ(dialog.m_bAdjustAt, 0);
+    EXPECT_FALSE(armedAfterwards);  // not left running after it was switched off
+    EXPECT_EQ(clock.systemTimesSet.size(), 2u);
+}
+
+TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTime) {
+    SYSTEMTIME almost{};
+    almost.wHour = 11;
+    almost.wMinute = 59;
+    almost.wSecond = 59;
+    clock.SetLocal(almost);
+    static HWND window = nullptr;
+    closeAfterAct = false;
+    FakeQueries::during = [&] { PostMessageW(window, WM_COMMAND, IDOK, 0); };
+    Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+        [&](HWND shown) {
+            window = shown;
+            // Gives up after ten seconds, should the timer never fire.
+            SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR id, DWORD) {
+                KillTimer(nullptr, id);
+                PostMessageW(window, WM_COMMAND, IDOK, 0);
+            });
+        },
+        &PressEscapeOnNotices);
+    EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
+    EXPECT_EQ(dialog.m_bScheduledStart, 1);  // a success leaves the run's origin set
+}
+
+TEST_F(ClockDialog, ATimerItDoesNotKnowIsKilled) {
+    Run("", [](HWND window) {
+        SetTimer(window, 7, 60000, nullptr);
+        SendMessageW(window, WM_TIMER, 7, 0);
+    });
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"timerID=7 is killed"});
 }
 
 TEST(AboutBox, OpensFromTheSystemMenuWithTheNameAndVersion) {
