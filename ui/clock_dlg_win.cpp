@@ -108,6 +108,7 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_WM_TIMER()
     ON_MESSAGE(WM_SETENV_NOTIFY, OnSetEnvNotify)
     ON_WM_SHOWWINDOW()
+    ON_MESSAGE(WM_GIVE_BACK_FOREGROUND, OnGiveBackForeground)
     ON_COMMAND(IDC_VOICE, OnVoice)
     ON_WM_DESTROY()
 END_MESSAGE_MAP()
@@ -117,7 +118,9 @@ CClockDlg::CClockDlg(HWND parent)
       m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
       m_clockTimer(this, TIMER_CLOCK),
       m_retryTimer(this, TIMER_RETRY),
-      m_adjustAtTimer(this, TIMER_ADJUSTAT) {}
+      m_adjustAtTimer(this, TIMER_ADJUSTAT),
+      // The window the user works in, before this one exists to take its place.
+      m_hForegroundAtStart(GetForegroundWindow()) {}
 
 void CClockDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_PC_TIME, m_strPcTime);
@@ -433,10 +436,23 @@ void CClockDlg::OnShowWindow(BOOL, UINT) {
     m_bShown = 1;
     if (m_bIconicStart) {
         StartMinimized(SW_SHOWMINNOACTIVE);
+        // The dialog manager activates the window as its first show goes on.
+        PostMessageW(m_hWnd, WM_GIVE_BACK_FOREGROUND, 0, 0);
     } else if (m_bWindowPos) {
         RestoreWindowPos();
     }
     if (m_bAutoAdjust) OnAdjust();
+}
+
+// A window that starts minimized takes no keystrokes meant for another: the window
+// in front before it started is put in front again.
+LRESULT CClockDlg::OnGiveBackForeground(WPARAM, LPARAM) {
+    HWND previous = m_hForegroundAtStart;
+    if (IsIconic(m_hWnd) && GetForegroundWindow() == m_hWnd && previous != m_hWnd &&
+        IsWindow(previous)) {
+        SetForegroundWindow(previous);
+    }
+    return 0;
 }
 
 // The main window's title, reached as the application's main window.

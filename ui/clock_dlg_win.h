@@ -14,6 +14,8 @@
 // Sent by the settings editor to the main window: wParam 0 announces the editor's
 // window (lParam), 1 its end after saving, 2 its end without saving, 3 a save.
 constexpr UINT WM_SETENV_NOTIFY = WM_USER + 100;
+// Posted to itself after a minimized first show.
+constexpr UINT WM_GIVE_BACK_FOREGROUND = WM_USER + 101;
 
 // Its window timers.
 constexpr UINT_PTR TIMER_CLOCK = 1;     // the running clock, every second
@@ -111,6 +113,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     LRESULT OnSetEnvNotify(WPARAM code, LPARAM window);
     void OnTimer(UINT_PTR id);
     void OnShowWindow(BOOL shown, UINT status);
+    LRESULT OnGiveBackForeground(WPARAM, LPARAM);
     void OnVoice();
     void OnDestroy();
 
@@ -146,6 +149,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     CommandGate m_gate;
     bool m_bDraining = false;  // running the work that waited for a command
     bool m_bEnding = false;    // OnOK or OnCancel has ended the dialog
+    HWND m_hForegroundAtStart = nullptr;
     // The window's full and compact rectangles, taken once at the first layout.
     RECT m_rcFull{};
     RECT m_rcCompact{};

@@ -2,62 +2,16 @@
 // window, one copy per executable name, and what it records at every start.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/e2e/program_copy.h"
 #include "tests/support/fake_time_server.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/ui_driver_win.h"
 
 namespace {
-
-constexpr int kStartMs = 30000;  // a cold Wine may take its time
-
-// A copy of the program in a folder of its own, so that its profile lands there.
-class ProgramCopy {
-  public:
-    explicit ProgramCopy(const std::string& name = "Tavrino") : m_name(name) {
-        m_path = m_dir.Path() + name + ".exe";
-        m_ok = CopyFileUtf8(ModuleFolder() + "..\\Tavrino.exe", m_path);
-    }
-    bool Ok() const { return m_ok; }
-    const std::string& Path() const { return m_path; }
-    const std::string& Name() const { return m_name; }
-    std::string Profile() const { return m_dir.Path() + m_name + ".INI"; }
-    const TempDir& Dir() const { return m_dir; }
-
-  private:
-    TempDir m_dir;
-    std::string m_name;
-    std::string m_path;
-    bool m_ok = false;
-};
-
-// Starts the copy and waits for its main window; null when either fails.
-HWND StartAndFindWindow(const ProgramCopy& copy, Program& program,
-                        const std::string& arguments = std::string()) {
-    if (!copy.Ok() || !program.Start(copy.Path(), arguments)) return nullptr;
-    return WaitForWindowWithProperty(copy.Name(), program.Id(), kStartMs);
-}
-
-std::string ProfileValue(const std::string& file, const char* section, const char* key) {
-    char value[512] = {};
-    GetPrivateProfileStringA(section, key, "(missing)", value, sizeof value, file.c_str());
-    return value;
-}
-
-// Closes the main window with its Close button and waits for the program to end.
-void CloseWithTheCloseButton(HWND window, Program& program) {
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
-    EXPECT_TRUE(program.WaitForExit(10000));
-    EXPECT_EQ(program.ExitCode(), 0u);
-}
 
 TEST(MainWindow, OpensWithItsJapaneseControlsAndClosesWithTheCloseButton) {
     ProgramCopy copy;
@@ -160,113 +114,8 @@ TEST(StartUp, ACopyUnderAnotherNameIsAnInstanceOfItsOwn) {
 // Check and Adjust as a user runs them: a copy of the program with a profile of its
 // own, against chronyd and inetd on 127.0.0.1 and this binary's own server.
 
-constexpr int kCommandMs = 15000;  // a query gives up after 3 s; the rest is Wine's
 const char kPeer[] = "127.0.0.1";
 const char kNoServerName[] = "ｻｰﾊﾞ名が不明です。設定ﾎﾞﾀﾝを押してｻｰﾊﾞ名を設定して下さい。";
-
-// Www Mmm DD HH:MM:SS YYYY; a DAYTIME server may pad the day with a space.
-bool IsTimeText(const std::string& text) {
-    static const std::regex layout(
-        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-        "[ 0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
-    return std::regex_match(text, layout);
-}
-
-// One line of the history file, its fields without their padding.
-struct HistoryLine {
-    std::string raw, pcTime, server, protocol, mode, detail, serverTime, difference;
-};
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// The complete lines of a history file; a line still being written is not one yet.
-std::vector<HistoryLine> ReadHistory(const std::string& path) {
-    std::vector<HistoryLine> lines;
-    const std::string bytes = ReadFileBytes(path);
-    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
-        const std::string raw = bytes.substr(at, end - at);
-        std::vector<std::string> f;
-        for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
-            comma = raw.find(',', from);
-            f.push_back(Trimmed(raw.substr(from, comma - from)));
-        }
-        f.resize(7);
-        lines.push_back({raw, f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
-    }
-    return lines;
-}
-
-// A copy of the program started with its own settings of section Property, the
-// history file on.
-class StartedCopy {
-  public:
-    explicit StartedCopy(const std::string& properties) {
-        WriteFileBytes(m_copy.Profile(), "[Property]\r\n" + properties + "logfile=1\r\n");
-        m_window = StartAndFindWindow(m_copy, m_program);
-    }
-    HWND Window() const { return m_window; }
-    DWORD Id() const { return m_program.Id(); }
-    std::string Field(int id) const { return ControlText(m_window, id); }
-    std::string HistoryPath() const { return m_copy.Dir().File(m_copy.Name() + ".log"); }
-    std::vector<HistoryLine> History() const { return ReadHistory(HistoryPath()); }
-
-    // The process's dialogs besides its main window (message boxes, the query dialog),
-    // waiting up to milliseconds for one.
-    std::vector<HWND> OtherDialogs(int milliseconds) const {
-        for (int waited = 0;; waited += 50) {
-            std::vector<HWND> dialogs = WaitForDialogs(Id(), 0);
-            dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), m_window), dialogs.end());
-            if (!dialogs.empty() || waited >= milliseconds) return dialogs;
-            Sleep(50);
-        }
-    }
-    bool WaitForNoOtherDialogs(int milliseconds) const {
-        for (int waited = 0; waited <= milliseconds; waited += 50) {
-            if (OtherDialogs(0).empty()) return true;
-            Sleep(50);
-        }
-        return false;
-    }
-
-    void Click(int button) const {
-        PostMessageW(m_window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(m_window, button)));
-    }
-    // Waits for the history to hold count lines and gives the last. The program writes
-    // a command's line just before it shows the result, and its window answers the
-    // next reading of a field only once the command has returned.
-    bool WaitForHistory(size_t count, HistoryLine* last) const {
-        for (int waited = 0; waited <= kCommandMs; waited += 50) {
-            std::vector<HistoryLine> lines = History();
-            if (lines.size() >= count) {
-                *last = lines.back();
-                return lines.size() == count;
-            }
-            Sleep(50);
-        }
-        return false;
-    }
-    // Clicks the button and waits for the command to end; false when it left no line.
-    bool Press(int button, HistoryLine* line) const {
-        const size_t count = History().size() + 1;
-        Click(button);
-        return WaitForHistory(count, line);
-    }
-    void Close() { CloseWithTheCloseButton(m_window, m_program); }
-
-  private:
-    ProgramCopy m_copy;
-    Program m_program;
-    HWND m_window = nullptr;
-};
-
-std::string ServerSettings(const std::string& server, const std::string& protocol) {
-    return "DefaultServer=" + server + "\r\nprotocol=" + protocol + "\r\n";
-}
 
 TEST(Commands, CheckShowsTheServersTimeAndRecordsItForEachProtocol) {
     for (const char* protocol : {"SNTP", "time", "daytime"}) {

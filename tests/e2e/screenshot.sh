@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the program in the sandbox's display with a profile that asks the sandbox's
-# chronyd (127.0.0.1, SNTP), presses Check and saves a picture of the main window,
-# with the server's and the PC's time in it, as docs/main-window.png.
+# chronyd (127.0.0.1, SNTP), shows the status line and runs the clock in the PC-time
+# field, presses Check and saves a picture of the main window, with the server's time
+# and the running clock in it, as docs/main-window.png.
 # Usage: tests/e2e/screenshot.sh WIN64_BUILD_DIR
 set -euo pipefail
 
@@ -13,7 +14,10 @@ out="$top/docs/main-window.png"
 work=$(mktemp -d /tmp/tavrino-shot.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cp "$build/Tavrino.exe" "$work/Tavrino.exe"
-printf '[Property]\r\nDefaultServer=127.0.0.1\r\nprotocol=SNTP\r\n' >"$work/Tavrino.INI"
+# The status line shows what is on: the history, the daily adjustment at 7:30 and
+# three retries 30 seconds apart.
+printf '%s\r\n' '[Property]' DefaultServer=127.0.0.1 protocol=SNTP indicatorline=1 \
+  CurrentTimeDisplay=1,0,0 logfile=1 AdjustAt=1,7:30 ErrorRetry=1,3,30,0 >"$work/Tavrino.INI"
 driver=("$top/scripts/wine-run" "$build/tests/uidriver.exe")
 # The PC of the picture keeps Japan's time, as the program's users do: the server's
 # time and the PC's then read alike.
@@ -35,7 +39,7 @@ rect=$("${driver[@]}" wait Tavrino 30000) || {
   stop
 }
 read -r x y w h <<<"$rect"
-sleep 1  # let it paint
+sleep 1  # let it paint; the clock has taken the PC-time field back by then
 mkdir -p "$top/docs"
 import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$out"
 "${driver[@]}" close Tavrino
