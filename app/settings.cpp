@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <initializer_list>
+
 #include "framework/scan.h"
 
 namespace {
@@ -70,6 +72,37 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
     s.adjustHour = at[1] >= 0 && at[1] <= 23 ? at[1] : 0;
     s.adjustMinute = at[2] >= 0 && at[2] <= 59 ? at[2] : 0;
     return s;
+}
+
+std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
+    auto numbers = [](std::initializer_list<int> values, const char* separators) {
+        CString text;
+        int index = 0;
+        for (int value : values) {
+            if (index > 0) text += separators[index - 1];
+            CString number;
+            number.Format("%i", value);
+            text += number;
+            ++index;
+        }
+        return text;
+    };
+    const char* protocol = s.protocol == 0 ? "SNTP" : s.protocol == 2 ? "daytime" : "time";
+    return {
+        {"DefaultServer", s.server},
+        {"protocol", protocol},
+        {"ServerReferenceTime", numbers({s.referenceCheck, s.referenceHours}, ",")},
+        {"CurrentTimeDisplay", numbers({s.clockDisplay, s.clockFormat, s.clockTarget}, ",,")},
+        {"logfile", numbers({s.logFile}, "")},
+        {"beep", numbers({s.beep}, "")},
+        {"AutoAdjust", numbers({s.autoAdjust}, "")},
+        {"AutoTerminate", numbers({s.autoTerminate}, "")},
+        {"IconicStart", numbers({s.iconicStart}, "")},
+        {"indicatorline", numbers({s.indicatorLine}, "")},
+        {"TimeOut", numbers({s.timeOut}, "")},
+        {"ErrorRetry", numbers({s.errorRetry, s.retryCount, s.retryValue, s.retryUnit}, ",,,")},
+        {"AdjustAt", numbers({s.adjustAt, s.adjustHour, s.adjustMinute}, ",:")},
+    };
 }
 
 std::uint32_t RetryIntervalToMs(int value, int unit) {

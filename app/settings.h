@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "framework/cstring.h"
 
@@ -51,6 +52,17 @@ struct ProfileSettings {
 // that the scan does not reach keep their values in kept (the settings before this
 // read); every other value comes from the profile or its default.
 ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept);
+
+// One value of section Property as the settings editor writes it.
+struct ProfileEntry {
+    const char* key;
+    CString value;
+};
+
+// Every key that ReadProfileSettings reads except WindowPos (the main window's own),
+// each written in plain decimal so that reading it back gives the same settings: no
+// leading zeros, which the reader would take for octal ("8:5", never "08:05").
+std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& settings);
 
 // The retry interval in milliseconds: value minutes for unit 1, hours for unit 2,
 // seconds for any other unit. Computed in 64 bits and held to the longest period a

@@ -169,4 +169,48 @@ TEST(Settings, HostileValuesGiveDefinedResults) {
     EXPECT_EQ(RetryCountText(s.retryCount), "2147483647\x89\xF1");
 }
 
+TEST(Settings, WhatTheEditorWritesReadsBackTheSame) {
+    struct Case {
+        int protocol, hour, minute, unit, hours;
+    };
+    for (const Case& c : {Case{0, 8, 5, 0, 1}, Case{1, 0, 0, 1, 24}, Case{2, 23, 59, 2, 12},
+                          Case{0, 9, 8, 0, 24}}) {
+        ProfileSettings s;
+        s.server = "ntp.example.jp";
+        s.protocol = c.protocol;
+        s.protocolName = c.protocol == 0 ? "SNTP" : c.protocol == 2 ? "daytime" : "time";
+        s.referenceCheck = 0;
+        s.referenceHours = c.hours;
+        s.clockDisplay = 1;
+        s.clockFormat = 2;
+        s.clockTarget = 1;
+        s.logFile = s.beep = s.autoAdjust = s.autoTerminate = s.iconicStart = s.indicatorLine = 1;
+        s.timeOut = 10;
+        s.timeOutText = "10s";
+        s.errorRetry = 1;
+        s.retryCount = 3;
+        s.retryValue = 30;
+        s.retryUnit = c.unit;
+        s.retryInterval = RetryIntervalToMs(30, c.unit);
+        s.adjustAt = 1;
+        s.adjustHour = c.hour;
+        s.adjustMinute = c.minute;
+        std::map<std::string, std::string> profile;
+        for (const ProfileEntry& entry : ProfileEntries(s)) profile[entry.key] = entry.value.GetString();
+        EXPECT_EQ(profile.count("WindowPos"), 0u);
+        const ProfileSettings back = Read(profile);
+        SCOPED_TRACE(profile["AdjustAt"] + " " + profile["ErrorRetry"]);
+        EXPECT_EQ(std::string(back.protocolName), std::string(s.protocolName));
+        EXPECT_EQ(back.referenceHours, c.hours);
+        EXPECT_EQ(back.adjustHour, c.hour);
+        EXPECT_EQ(back.adjustMinute, c.minute);
+        EXPECT_EQ(back.retryInterval, s.retryInterval);
+        EXPECT_EQ(back.referenceCheck, 0);
+        EXPECT_EQ(back.clockFormat, 2);
+        EXPECT_EQ(back.clockTarget, 1);
+        EXPECT_EQ(back.iconicStart, 1);
+        EXPECT_EQ(back.timeOut, 10);
+    }
+}
+
 }  // namespace
