@@ -15,6 +15,8 @@ constexpr unsigned IDS_TITLE = 132;
 constexpr unsigned IDS_VERSION = 135;
 constexpr unsigned IDS_CREDIT = 136;
 constexpr unsigned IDS_FOOTER = 138;
+constexpr unsigned IDS_EDITOR_LINE_TOO_LONG = 140;
+constexpr unsigned IDS_EDITOR_NOT_STARTED = 141;
 constexpr unsigned IDS_ABOUTBOX = 511;
 
 // The text of the entry (code page 932), or an empty text when there is none. On

@@ -105,6 +105,7 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_WM_QUERYDRAGICON()
     ON_COMMAND(IDC_CHECK, OnCheck)
     ON_COMMAND(IDC_ADJUST, OnAdjust)
+    ON_COMMAND(IDC_SETTINGS, OnSettings)
     ON_WM_TIMER()
     ON_MESSAGE(WM_SETENV_NOTIFY, OnSetEnvNotify)
     ON_WM_SHOWWINDOW()
@@ -175,19 +176,75 @@ BOOL CClockDlg::OnInitDialog() {
     return TRUE;
 }
 
-void CClockDlg::CheckSettingsEditor() {
-    // Beside this program only, never a file of that name in the working directory.
+std::wstring CClockDlg::EditorPath() const {
+    // Beside this program only, never a file of that name elsewhere on the search path.
     std::wstring path = AfxGetModulePath();
     const size_t slash = path.find_last_of(L"\\/");
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    if (slash != std::wstring::npos) {
-        path.resize(slash + 1);
-        path += Widen(LoadAppString(IDS_EDITOR_FILE));
-        attributes = GetFileAttributesW(path.c_str());
-    }
+    if (slash == std::wstring::npos) return std::wstring();
+    path.resize(slash + 1);
+    return path + Widen(LoadAppString(IDS_EDITOR_FILE));
+}
+
+void CClockDlg::CheckSettingsEditor() {
+    const std::wstring path = EditorPath();
+    const DWORD attributes =
+        path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ShowWindow(GetDlgItem(IDC_SETTINGS), SW_HIDE);
     }
+}
+
+DWORD LaunchProgram(const std::wstring& program, const std::wstring& arguments,
+                    DWORD* processId) {
+    // The program by its full path, quoted, as the first word of its command line.
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &started)) {
+        return GetLastError();
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    *processId = started.dwProcessId;
+    return 0;
+}
+
+void CClockDlg::OnSettings() {
+    HWND button = GetDlgItem(IDC_SETTINGS);
+    EnableWindow(button, FALSE);
+    SendMessageW(button, BM_SETCHECK, BST_CHECKED, 0);
+
+    const CWinApp* app = AfxGetApp();
+    const std::wstring profile = app ? app->GetProfilePath() : std::wstring();
+    // The window the editor answers: the active one, this one when none is active.
+    HWND answer = GetActiveWindow();
+    if (!answer) answer = m_hWnd;
+    const std::wstring arguments =
+        L"-profile=\"" + profile + L"\" -geohwnd=" +
+        std::to_wstring(static_cast<long long>(reinterpret_cast<INT_PTR>(answer))) + L" xyz";
+    // The editor's file name, a blank and the arguments fit its 255 characters.
+    const size_t length = Widen(LoadAppString(IDS_EDITOR_FILE)).size() + 1 + arguments.size();
+    if (length > 255) {
+        ReleaseSettingsButton();
+        AfxMessageBox(LoadAppString(IDS_EDITOR_LINE_TOO_LONG));
+        return;
+    }
+    DWORD process = 0;
+    const DWORD error = LaunchProgram(EditorPath(), arguments, &process);
+    if (error != 0) {
+        ReleaseSettingsButton();
+        CString text;
+        text.Format(" (%lu)", static_cast<unsigned long>(error));
+        AfxMessageBox(LoadAppString(IDS_EDITOR_NOT_STARTED) + text);
+        return;
+    }
+    m_dwEditorProcess = process;
 }
 
 BOOL CClockDlg::LoadDefaultServer() {
@@ -584,9 +641,14 @@ void CClockDlg::ReleaseSettingsButton() {
 LRESULT CClockDlg::OnSetEnvNotify(WPARAM code, LPARAM window) {
     switch (code) {
         case 0: {
-            // Only a window can be closed later; anything else is no announcement.
+            // Anybody may send this message: only a live window of the editor that the
+            // Settings button started is one to close later.
             HWND editor = reinterpret_cast<HWND>(window);
-            if (!IsWindow(editor)) break;
+            DWORD owner = 0;
+            if (!IsWindow(editor) || !GetWindowThreadProcessId(editor, &owner) ||
+                owner != m_dwEditorProcess || owner == 0) {
+                break;
+            }
             if (m_hEditorWnd) {
                 AfxMessageBox("SetEnv is already running.");
             } else {

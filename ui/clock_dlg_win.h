@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/settings.h"
 #include "framework/dialog_win.h"
@@ -16,6 +17,11 @@
 constexpr UINT WM_SETENV_NOTIFY = WM_USER + 100;
 // Posted to itself after a minimized first show.
 constexpr UINT WM_GIVE_BACK_FOREGROUND = WM_USER + 101;
+
+// Starts a program by its full path with the arguments after it, without waiting;
+// 0 with the new process's id, or the system's error code.
+DWORD LaunchProgram(const std::wstring& program, const std::wstring& arguments,
+                    DWORD* processId);
 
 // Its window timers.
 constexpr UINT_PTR TIMER_CLOCK = 1;     // the running clock, every second
@@ -53,6 +59,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     int m_nClockTarget = 0;
     int m_bClockDisplay = 0;
     HWND m_hEditorWnd = nullptr;  // the window the running settings editor announced
+    DWORD m_dwEditorProcess = 0;  // the settings editor the Settings button started
     int m_bAdjustAt = 0;
     int m_nAdjustHour = 0;
     int m_nAdjustMinute = 0;
@@ -110,6 +117,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     HCURSOR OnQueryDragIcon();
     void OnCheck();
     void OnAdjust();
+    void OnSettings();
     LRESULT OnSetEnvNotify(WPARAM code, LPARAM window);
     void OnTimer(UINT_PTR id);
     void OnShowWindow(BOOL shown, UINT status);
@@ -120,6 +128,8 @@ class CClockDlg : public CDialog, private AdjustmentHost {
   private:
     // Hides the Settings button when the editor program is not beside this one.
     void CheckSettingsEditor();
+    // The settings editor's full path, beside this program; empty when unknown.
+    std::wstring EditorPath() const;
     // Whether a check or an adjustment that the user started may go out now.
     bool PreQueryGuard();
     // Runs a check or an adjustment run as one command; then, once no command is under

@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "engine/query_request.h"
 #include "framework/afx_win.h"
+#include "framework/strings.h"
 #include "framework/winapp_win.h"
 #include "res/resource.h"
 #include "tests/support/dialog_watch_win.h"
@@ -179,9 +180,14 @@ TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
             SendMessageW(window, WM_SETENV_NOTIFY, code, reinterpret_cast<LPARAM>(editor));
         };
         HWND button = GetDlgItem(window, IDC_SETTINGS);
-        // As the Settings button leaves it when it starts the editor.
+        // Before any editor was started, nobody's announcement counts.
+        notify(0, first.Handle());
+        announced[0] = dialog.m_hEditorWnd;
+        // As the Settings button leaves it when it starts the editor (this process).
         EnableWindow(button, FALSE);
         SendMessageW(button, BM_SETCHECK, BST_CHECKED, 0);
+        dialog.m_dwEditorProcess = GetCurrentProcessId();
+        EXPECT_EQ(announced[0], nullptr);
         notify(0, first.Handle());
         announced[0] = dialog.m_hEditorWnd;
         notify(0, second.Handle());  // a second editor is refused, the first kept
@@ -240,6 +246,27 @@ TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
     EXPECT_TRUE(mainHidden);
     EXPECT_EQ(upper, "Tavrino ");
     EXPECT_EQ(lower, "終了します。");
+}
+
+TEST_F(ClockDialog, ASettingsEditorThatCannotStartReleasesTheButtonAndSaysWhy) {
+    // No editor beside the test program; then a profile path too long to hand over.
+    const std::wstring deep = app.GetProfilePath() + std::wstring(250, L'x');
+    std::vector<std::string> shown;
+    for (const std::wstring& profile : {app.GetProfilePath(), deep}) {
+        messages.Clear();
+        app.SetProfilePath(profile);
+        bool released = false;
+        Run("", [&](HWND window) {
+            SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS, BN_CLICKED), 0);
+            HWND button = GetDlgItem(window, IDC_SETTINGS);
+            released = IsWindowEnabled(button) && !SendMessageW(button, BM_GETCHECK, 0, 0);
+        });
+        EXPECT_TRUE(released);
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        shown.push_back(messages.Messages()[0]);
+    }
+    EXPECT_EQ(shown[0], std::string(LoadAppString(IDS_EDITOR_NOT_STARTED)) + " (2)");
+    EXPECT_EQ(shown[1], std::string(LoadAppString(IDS_EDITOR_LINE_TOO_LONG)));
 }
 
 // A TIME server inside the process: each query answers with the real time at once,
