@@ -6,6 +6,7 @@
 //         ON_WM_TIMER()                  void OnTimer(UINT_PTR id)
 //         ON_WM_SHOWWINDOW()             void OnShowWindow(BOOL shown, UINT status)
 //         ON_WM_DESTROY()                void OnDestroy()
+//         ON_WM_CLOSE()                  void OnClose()
 //         ON_WM_SYSCOMMAND()             void OnSysCommand(UINT id, LPARAM lParam)
 //         ON_WM_PAINT()                  void OnPaint()
 //         ON_WM_QUERYDRAGICON()          HCURSOR OnQueryDragIcon()
@@ -237,6 +238,9 @@ constexpr UINT PrivateMessage() {
 #define ON_WM_SHOWWINDOW() \
     TAVRINO_MAP_ENTRY(WM_SHOWWINDOW, 0, MessageReply::kDefault, ShowWindow, OnShowWindow)
 #define ON_WM_DESTROY() TAVRINO_MAP_ENTRY(WM_DESTROY, 0, MessageReply::kDefault, Plain, OnDestroy)
+// A close request that the handler answers itself: the dialog manager would turn it
+// into IDCANCEL.
+#define ON_WM_CLOSE() TAVRINO_MAP_ENTRY(WM_CLOSE, 0, MessageReply::kResult, Plain, OnClose)
 #define ON_WM_SYSCOMMAND() \
     TAVRINO_MAP_ENTRY(WM_SYSCOMMAND, 0, MessageReply::kResult, SysCommand, OnSysCommand)
 #define ON_WM_PAINT() TAVRINO_MAP_ENTRY(WM_PAINT, 0, MessageReply::kResult, Plain, OnPaint)

@@ -23,6 +23,8 @@ TEST(MainWindow, OpensWithItsJapaneseControlsAndClosesWithTheCloseButton) {
     EXPECT_EQ(ControlText(window, IDC_ADJUST), "調整 &J");
     EXPECT_EQ(ControlText(window, IDC_CHECK), "ﾁｪｯｸ &C");
     EXPECT_EQ(ControlText(window, IDC_SETTINGS), "設定 &E..");
+    // No settings editor beside this copy: no Settings button.
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_SETTINGS)));
     EXPECT_EQ(ControlText(window, IDOK), "閉じる &X");
     // Without a profile: no server, TIME with its 3-second time-out, nothing asked yet.
     EXPECT_EQ(ControlText(window, IDC_SERVER), "");

@@ -18,9 +18,12 @@ HWND StartAndFindWindow(const ProgramCopy& copy, Program& program, const std::st
 }
 
 std::string ProfileValue(const std::string& file, const char* section, const char* key) {
-    char value[512] = {};
-    GetPrivateProfileStringA(section, key, "(missing)", value, sizeof value, file.c_str());
-    return value;
+    wchar_t value[512] = {};
+    GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), L"(missing)", value, 512,
+                             Wide(file).c_str());
+    char utf8[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
 }
 
 void CloseWithTheCloseButton(HWND window, Program& program) {

@@ -1,0 +1,51 @@
+// The settings editor's dialog: every setting of section Property that the main
+// window reads, but its window's place. It reads the profile when it opens and
+// writes it on Apply and OK, and tells the main window that started it what it did.
+#pragma once
+
+#include "app/settings.h"
+#include "editor/settings_form.h"
+#include "framework/dialog_win.h"
+
+class CWinApp;
+
+// Sent to the main window: wParam 0 announces this dialog's window (lParam), 1 its end
+// after saving, 2 its end without saving, 3 a save. The main window knows this message
+// as WM_SETENV_NOTIFY (ui/clock_dlg_win.h); the editor keeps its own copy, as it
+// depends on nothing of the main window.
+constexpr UINT WM_SETENV_NOTIFY = WM_USER + 100;
+
+class CSettingsDlg : public CDialog {
+  public:
+    // The dialog over the application's profile; mainWindow (may be null) gets the
+    // notices while it is a window.
+    CSettingsDlg(CWinApp& app, HWND mainWindow);
+
+  protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSysCommand(UINT id, LPARAM lParam);
+    void OnApply();
+    void OnDestroy();
+    LRESULT OnStarted(WPARAM, LPARAM);
+    // WM_CLOSE comes only from another window (the main window closing), as the
+    // user's close box comes as SC_CLOSE first.
+    void OnClose();
+
+  private:
+    // Checks the controls and writes the profile; false, with the user told why, when
+    // an entry is out of range or the file cannot be written.
+    bool Save();
+    void Notify(WPARAM code, LPARAM lParam = 0);
+    void FillList(int id, unsigned firstText, int count);
+
+    CWinApp& m_app;
+    HWND m_hMainWnd;
+    ProfileSettings m_loaded;  // the profile's settings as last read or written
+    SettingsForm m_form;
+    bool m_bEnding = false;  // the user has ended the dialog
+
+    DECLARE_MESSAGE_MAP(CSettingsDlg)
+};

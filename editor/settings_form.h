@@ -1,0 +1,48 @@
+// The settings dialog's controls as plain values, and the way between them and the
+// settings of section Property: what the dialog shows of a profile, and what it
+// writes back once every entry is in range.
+#pragma once
+
+#include "app/settings.h"
+#include "framework/cstring.h"
+
+struct SettingsForm {
+    CString server;
+    int protocol = 1;  // list: 0 SNTP, 1 time, 2 daytime
+    CString timeOut;   // seconds
+    int referenceCheck = 0;
+    CString referenceHours;
+    int clockDisplay = 0;
+    int clockFormat = 0;  // list: 0 time, 1 date and time, 2 Www Mmm DD HH:MM:SS YYYY
+    int clockTarget = 0;  // list: 0 the PC-time field, 1 the title bar
+    int logFile = 0;
+    int beep = 0;
+    int autoAdjust = 0;
+    int autoTerminate = 0;
+    int iconicStart = 0;
+    int indicatorLine = 0;
+    int errorRetry = 0;
+    CString retryCount;
+    CString retryValue;
+    int retryUnit = 0;  // list: 0 seconds, 1 minutes, 2 hours
+    int adjustAt = 0;
+    CString adjustHour;
+    CString adjustMinute;
+};
+
+SettingsForm FormFromSettings(const ProfileSettings& settings);
+
+// What is wrong with a form: the control to correct and the text (IDS_BAD_...) that
+// says how; both 0 when nothing is.
+struct FormProblem {
+    int control = 0;
+    unsigned message = 0;
+};
+
+// The settings of the form over loaded (the profile's settings as the dialog read
+// them), or the first entry out of range, the settings then untouched. The retry
+// series' numbers are checked only while it is on: a fresh profile's series is
+// "0,0,0,0", and a series that is off keeps the numbers it was read with when those
+// typed are no good.
+FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& loaded,
+                             ProfileSettings* settings);
