@@ -1,0 +1,24 @@
+# The native benchmark programs (see scripts/bench). The C programs are the
+# yardsticks and the harness: a time server that stamps at the socket, a minimal
+# client, and a timer of whole processes. The two
+# C++ programs run the engine's own check and adjustment; they are portable, and the
+# Windows build makes its own copies of them for the figures under Wine.
+if(NOT WIN32)
+  add_executable(offset_server ${CMAKE_CURRENT_SOURCE_DIR}/offset_server.c)
+  add_executable(raw_client ${CMAKE_CURRENT_SOURCE_DIR}/raw_client.c)
+  add_executable(spawn_time ${CMAKE_CURRENT_SOURCE_DIR}/spawn_time.c)
+  foreach(target offset_server raw_client spawn_time)
+    target_compile_options(${target} PRIVATE -std=c11 -Wall -Wextra -Wpedantic -Werror)
+    target_link_libraries(${target} PRIVATE m)
+  endforeach()
+
+  add_executable(engine_query ${CMAKE_CURRENT_SOURCE_DIR}/engine_query.cpp)
+  add_executable(adjust_precision ${CMAKE_CURRENT_SOURCE_DIR}/adjust_precision.cpp)
+  foreach(target engine_query adjust_precision)
+    target_link_libraries(${target} PRIVATE tavcore)
+    tavrino_warnings(${target})
+  endforeach()
+
+  # What scripts/bench builds.
+  add_custom_target(bench_native DEPENDS offset_server raw_client spawn_time engine_query adjust_precision)
+endif()
