@@ -15,7 +15,7 @@
 #      floor: a plain Winsock SNTP client.
 #
 # Usage: bench/wine_bench.sh [--smoke] OUTFILE
-# The win64 build: $TAVRINO_BUILD/win64 (default build/win64), built beforehand
+# The win64 build: $TAVRINO_WIN64_BUILD, else $TAVRINO_BUILD/win64 (default build/win64), built beforehand
 # (cmake --build). Runs inside scripts/sandbox (TAVRINO_SANDBOX=inside, DISPLAY set);
 # called from outside, it enters the sandbox itself. Every wait is bounded; only the
 # processes it starts are stopped, and only by their own ids (or by their job).
@@ -41,7 +41,7 @@ if [ "${TAVRINO_SANDBOX:-}" != inside ]; then
   exec "$top/scripts/sandbox" "$top/bench/wine_bench.sh" "${args[@]}" "$outfile"
 fi
 
-build="${TAVRINO_BUILD:-$top/build}/win64"
+build="${TAVRINO_WIN64_BUILD:-${TAVRINO_BUILD:-$top/build}/win64}"
 bench="$build/bench"
 wine_run="$top/scripts/wine-run"
 # The PC under Wine keeps Japan's time, as the program's users' PCs do.
