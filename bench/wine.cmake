@@ -9,6 +9,7 @@ function(tavrino_wine_bench_c_warnings target)
 endfunction()
 
 add_executable(wine_driver ${CMAKE_CURRENT_LIST_DIR}/wine_driver.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/temp_dir.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/ui_driver_win.cpp)
 target_include_directories(wine_driver PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(wine_driver PRIVATE user32 psapi kernel32)

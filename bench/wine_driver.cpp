@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/ui_driver_win.h"
 
 // psapi.h after windows.h (pulled in by the driver's header).
@@ -55,15 +56,6 @@ double NowMs() {
     LARGE_INTEGER count{};
     QueryPerformanceCounter(&count);
     return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
 }
 
 std::string Format(const char* format, double value) {

@@ -12,12 +12,7 @@ namespace {
 
 // Without -profile, the main program's profile beside this program.
 std::wstring ProfilePath(const std::wstring& given) {
-    std::wstring path = given;
-    if (path.empty()) {
-        path = AfxGetModulePath();
-        path.resize(path.find_last_of(L"\\/") + 1);
-        path += L"Tavrino.INI";
-    }
+    std::wstring path = given.empty() ? AfxGetModuleFolder() + L"Tavrino.INI" : given;
     // A bare name would send the profile functions to the Windows folder.
     std::vector<wchar_t> full(MAX_PATH);
     for (int attempt = 0; attempt < 4; ++attempt) {

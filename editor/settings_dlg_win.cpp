@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "app/profile_section_win.h"
 #include "editor/resource.h"
 #include "framework/afx_win.h"
 #include "framework/strings.h"
@@ -16,19 +17,6 @@ constexpr UINT WM_EDITOR_STARTED = WM_APP + 1;
 // The window property that marks the dialog for the tools that look for it.
 const wchar_t kProperty[] = L"Quillet";
 const char kSection[] = "Property";
-
-// Section Property of the profile that the editor was given.
-class EditedProfile : public ProfileSource {
-  public:
-    explicit EditedProfile(const CWinApp& app) : m_app(app) {}
-    CString Text(const char* key) const override { return m_app.GetProfileString(kSection, key); }
-    int Int(const char* key, int defaultValue) const override {
-        return m_app.GetProfileInt(kSection, key, defaultValue);
-    }
-
-  private:
-    const CWinApp& m_app;
-};
 
 // The selection of a drop-down list.
 void DDX_CBIndex(CDataExchange* pDX, int id, int& index) {
@@ -69,7 +57,7 @@ BOOL CSettingsDlg::OnInitDialog() {
     FillList(IDC_PROP_CLOCK_TARGET, IDS_CLOCK_TARGET_FIRST, 2);
     FillList(IDC_PROP_RETRY_UNIT, IDS_RETRY_UNIT_FIRST, 3);
 
-    m_loaded = ReadProfileSettings(EditedProfile(m_app), ProfileSettings());
+    m_loaded = ReadProfileSettings(ProfileSection(&m_app), ProfileSettings());
     m_form = FormFromSettings(m_loaded);
     UpdateData(FALSE);
     PostMessageW(m_hWnd, WM_EDITOR_STARTED, 0, 0);

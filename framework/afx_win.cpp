@@ -41,6 +41,12 @@ CString AfxGetAppName() {
 
 std::wstring AfxGetModulePath() { return ModuleFileName(); }
 
+std::wstring AfxGetModuleFolder() {
+    const std::wstring path = ModuleFileName();
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
 HWND AfxGetMainWnd() { return mainWindow.load(); }
 void AfxSetMainWnd(HWND window) { mainWindow.store(window); }
 

@@ -13,6 +13,8 @@ CString AfxGetAppName();
 
 // The executable's full path, however long, as the system gives it (wide).
 std::wstring AfxGetModulePath();
+// Its folder with the trailing separator; empty when the path has none.
+std::wstring AfxGetModuleFolder();
 
 // The application's main window, or null. A dialog or message box run without a
 // parent is owned by it, and it is disabled while they run.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/profile_section_win.h"
 #include "framework/afx_win.h"
 #include "framework/clock.h"
 #include "framework/crt_time.h"
@@ -77,26 +78,6 @@ POINT WorkspaceOrigin(const RECT& rect) {
     return POINT{info.rcWork.left - info.rcMonitor.left, info.rcWork.top - info.rcMonitor.top};
 }
 
-// Section Property of the application's profile.
-class AppProfile : public ProfileSource {
-  public:
-    CString Text(const char* key) const override {
-        const CWinApp* app = Profile();
-        return app ? app->GetProfileString("Property", key) : CString();
-    }
-    int Int(const char* key, int defaultValue) const override {
-        const CWinApp* app = Profile();
-        return app ? app->GetProfileInt("Property", key, defaultValue) : defaultValue;
-    }
-
-  private:
-    // The application, once it has a profile; without one every key is missing.
-    static const CWinApp* Profile() {
-        const CWinApp* app = AfxGetApp();
-        return app && !app->GetProfilePath().empty() ? app : nullptr;
-    }
-};
-
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CClockDlg)
@@ -168,7 +149,6 @@ BOOL CClockDlg::OnInitDialog() {
         PlayBeep(256, 100);
         m_bAutoAdjust = 0;
         m_bIconicStart = 0;
-        UpdateData(FALSE);
     }
     LayoutIndicatorLine(m_bIndicatorLine);
     StartClockDisplay();
@@ -178,11 +158,8 @@ BOOL CClockDlg::OnInitDialog() {
 
 std::wstring CClockDlg::EditorPath() const {
     // Beside this program only, never a file of that name elsewhere on the search path.
-    std::wstring path = AfxGetModulePath();
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return std::wstring();
-    path.resize(slash + 1);
-    return path + Widen(LoadAppString(IDS_EDITOR_FILE));
+    const std::wstring folder = AfxGetModuleFolder();
+    return folder.empty() ? folder : folder + Widen(LoadAppString(IDS_EDITOR_FILE));
 }
 
 void CClockDlg::CheckSettingsEditor() {
@@ -250,7 +227,7 @@ void CClockDlg::OnSettings() {
 BOOL CClockDlg::LoadDefaultServer() {
     // What the controls show now survives; only the server name changes.
     UpdateData(TRUE);
-    m_strServer = AppProfile().Text("DefaultServer");
+    m_strServer = ProfileSection(AfxGetApp()).Text("DefaultServer");
     UpdateData(FALSE);
     return TRUE;
 }
@@ -261,7 +238,7 @@ BOOL CClockDlg::LoadSettings() {
     kept.referenceCheck = m_bReferenceCheck;
     kept.referenceHours = m_nReferenceHours;
     kept.windowPos = m_bWindowPos;
-    const ProfileSettings s = ReadProfileSettings(AppProfile(), kept);
+    const ProfileSettings s = ReadProfileSettings(ProfileSection(AfxGetApp()), kept);
 
     m_nProtocol = s.protocol;
     m_strProtocol = s.protocolName;
@@ -571,7 +548,7 @@ void CClockDlg::RestoreWindowPos() {
     RECT rect{};
     GetWindowRect(m_hWnd, &rect);
     int saved[3] = {0, 0, 0};
-    const int read = ScanIntegers(AppProfile().Text("WindowPos"), ",,", saved, 3);
+    const int read = ScanIntegers(ProfileSection(AfxGetApp()).Text("WindowPos"), ",,", saved, 3);
     // Without a position the window stays where the system put it.
     if (saved[0] == 0 || read < 3) return;
     const long long width = Width(rect), height = Height(rect);

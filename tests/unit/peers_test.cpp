@@ -17,9 +17,10 @@ const char kRunThroughHarness[] = " (the real servers are started by scripts/tes
 TEST(RealPeers, ChronydAnswersWithinAMillisecondOfOurClock) {
     // chronyd serves this machine's own clock, so the offset is the measurement's error.
     // The first exchange of a process may pay for setting up the socket layer between
-    // our transmit stamp and the send, which skews one sample; take the best of three.
+    // our transmit stamp and the send, which skews one sample, and a loaded machine
+    // (the other tests run alongside) may skew a few more: take the best of up to ten.
     double best = 99;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 10 && best >= 0.001; ++attempt) {
         ExchangeRun run(kProtocolSntp, kPeer, 5);
         ASSERT_EQ(run.Run(), 1) << run.status.GetString() << " " << run.errorCode
                                 << kRunThroughHarness;
