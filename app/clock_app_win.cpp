@@ -6,6 +6,7 @@
 #include "framework/afx_win.h"
 #include "framework/context.h"
 #include "framework/strings.h"
+#include "res/string_ids.h"
 #include "framework/text_win.h"
 #include "logging/event_log.h"
 #include "ui/clock_dlg_win.h"
@@ -48,8 +49,7 @@ BOOL CClockApp::InitInstance() {
     ClearDaylightFlag();
     RecordTimeZone("tz2");
 
-    CClockDlg dialog;
-    dialog.m_strPropertyName = appName;
+    CClockDlg dialog(appName);
     dialog.DoModal();
     return FALSE;
 }

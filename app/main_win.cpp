@@ -1,7 +1,7 @@
 // The program's entry: the seams bound to the real things, then the application
 // object's start-up, which runs the main dialog to its end.
 #include "app/clock_app_win.h"
-#include "engine/query_dialog_win.h"
+#include "ui/query_dialog_win.h"
 #include "framework/afx_win.h"
 #include "framework/context.h"
 

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
             CString serverTime;
             int errorCode = 0;
             std::uint32_t serverSeconds = 0;
-            ok = QueryTimeOrDaytime(1, serverName, timeout, 0, serverTime, statusText, errorCode,
+            ok = QueryTimeOrDaytime(kProtocolTime, serverName, timeout, 0, serverTime, statusText, errorCode,
                                     &serverSeconds);
             offset = static_cast<double>(serverSeconds) - static_cast<double>(std::time(nullptr));
         } else {

@@ -15,7 +15,7 @@ if(NOT WIN32)
   add_executable(engine_query ${CMAKE_CURRENT_SOURCE_DIR}/engine_query.cpp)
   add_executable(adjust_precision ${CMAKE_CURRENT_SOURCE_DIR}/adjust_precision.cpp)
   foreach(target engine_query adjust_precision)
-    target_link_libraries(${target} PRIVATE tavcore)
+    target_link_libraries(${target} PRIVATE tavlogging)
     tavrino_warnings(${target})
   endforeach()
 

@@ -39,6 +39,6 @@ tavrino_wine_bench_c_warnings(wine_raw_query)
 # Windows console program; built when that program is there.
 if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/engine_query.cpp)
   add_executable(engine_query_win ${CMAKE_CURRENT_LIST_DIR}/engine_query.cpp)
-  target_link_libraries(engine_query_win PRIVATE tavcore)
+  target_link_libraries(engine_query_win PRIVATE tavlogging)
   tavrino_warnings(engine_query_win)
 endif()

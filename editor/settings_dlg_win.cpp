@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/profile_section_win.h"
+#include "settings/profile_section_win.h"
 #include "editor/resource.h"
 #include "framework/afx_win.h"
 #include "framework/strings.h"
@@ -49,9 +49,9 @@ BOOL CSettingsDlg::OnInitDialog() {
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
-    for (const char* name : {"SNTP", "time", "daytime"}) {
+    for (Protocol protocol : kProtocols) {
         SendDlgItemMessageW(m_hWnd, IDC_PROP_PROTOCOL, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(Widen(name).c_str()));
+                            reinterpret_cast<LPARAM>(Widen(ProtocolName(protocol)).c_str()));
     }
     FillList(IDC_PROP_CLOCK_FORMAT, IDS_CLOCK_FORMAT_FIRST, 3);
     FillList(IDC_PROP_CLOCK_TARGET, IDS_CLOCK_TARGET_FIRST, 2);
@@ -118,32 +118,32 @@ bool CSettingsDlg::Save() {
     return true;
 }
 
-void CSettingsDlg::Notify(WPARAM code, LPARAM lParam) {
+void CSettingsDlg::Notify(EditorCode code, LPARAM lParam) {
     // Only a live window is told: the main window may have ended before the editor.
     if (!m_hMainWnd || !IsWindow(m_hMainWnd)) return;
-    SendMessageW(m_hMainWnd, WM_SETENV_NOTIFY, code, lParam);
+    SendMessageW(m_hMainWnd, WM_SETENV_NOTIFY, static_cast<WPARAM>(code), lParam);
 }
 
 LRESULT CSettingsDlg::OnStarted(WPARAM, LPARAM) {
-    Notify(0, reinterpret_cast<LPARAM>(m_hWnd));
+    Notify(EditorCode::kAnnounce, reinterpret_cast<LPARAM>(m_hWnd));
     return 0;
 }
 
 void CSettingsDlg::OnApply() {
-    if (Save()) Notify(3);
+    if (Save()) Notify(EditorCode::kSaved);
 }
 
 void CSettingsDlg::OnOK() {
     if (m_bEnding || !Save()) return;
     m_bEnding = true;
-    Notify(1);
+    Notify(EditorCode::kSavedAndClosed);
     EndDialog(IDOK);
 }
 
 void CSettingsDlg::OnCancel() {
     if (m_bEnding) return;
     m_bEnding = true;
-    Notify(2);
+    Notify(EditorCode::kClosed);
     EndDialog(IDCANCEL);
 }
 

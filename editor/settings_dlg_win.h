@@ -3,17 +3,12 @@
 // writes it on Apply and OK, and tells the main window that started it what it did.
 #pragma once
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "editor/settings_form.h"
 #include "framework/dialog_win.h"
+#include "settings/editor_link.h"
 
 class CWinApp;
-
-// Sent to the main window: wParam 0 announces this dialog's window (lParam), 1 its end
-// after saving, 2 its end without saving, 3 a save. The main window knows this message
-// as WM_SETENV_NOTIFY (ui/clock_dlg_win.h); the editor keeps its own copy, as it
-// depends on nothing of the main window.
-constexpr UINT WM_SETENV_NOTIFY = WM_USER + 100;
 
 class CSettingsDlg : public CDialog {
   public:
@@ -38,7 +33,8 @@ class CSettingsDlg : public CDialog {
     // Checks the controls and writes the profile; false, with the user told why, when
     // an entry is out of range or the file cannot be written.
     bool Save();
-    void Notify(WPARAM code, LPARAM lParam = 0);
+    // Tells the main window (WM_SETENV_NOTIFY).
+    void Notify(EditorCode code, LPARAM lParam = 0);
     void FillList(int id, unsigned firstText, int count);
 
     CWinApp& m_app;

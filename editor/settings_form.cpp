@@ -81,7 +81,7 @@ FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& lo
     ProfileSettings s = loaded;
     if (!IsHostName(form.server)) return {IDC_PROP_SERVER, IDS_BAD_SERVER};
     s.server = form.server;
-    s.protocol = form.protocol >= 0 && form.protocol <= 2 ? form.protocol : 1;
+    s.protocol = ProtocolAt(form.protocol);
     if (!InRange(form.timeOut, 1, 60, &s.timeOut)) return {IDC_PROP_TIMEOUT, IDS_BAD_TIMEOUT};
     s.referenceCheck = form.referenceCheck ? 1 : 0;
     if (!InRange(form.referenceHours, 1, 24, &s.referenceHours)) {

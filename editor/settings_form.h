@@ -3,7 +3,7 @@
 // writes back once every entry is in range.
 #pragma once
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "framework/cstring.h"
 
 struct SettingsForm {

@@ -31,7 +31,7 @@ TimeStamp SplitRealSeconds(double value) {
 }
 
 // Sets the PC clock to a TIME or DAYTIME answer; false when the clock refused.
-bool SetClockToAnswer(int protocol, std::uint32_t serverSeconds, const CString& serverTimeText) {
+bool SetClockToAnswer(Protocol protocol, std::uint32_t serverSeconds, const CString& serverTimeText) {
     if (protocol == kProtocolTime) {
         // TIME sends an instant. Its text shows it in Japan's time, but the PC's own
         // zone may be another, so the clock is set in UTC.
@@ -101,7 +101,7 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
     return 1;
 }
 
-int AdjustTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
+int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, int beep,
                         CString& serverTimeText, CString& pcTimeText, CString& statusText,
                         int& errorCode) {
     serverTimeText.Empty();

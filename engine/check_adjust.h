@@ -3,6 +3,7 @@
 // to the caller's places, and places an outcome does not name keep their contents.
 #pragma once
 
+#include "engine/protocol.h"
 #include "framework/cstring.h"
 
 // SNTP check. serverTimeText, pcTimeText and offset may be null.
@@ -15,9 +16,9 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
                CString& serverTimeText, CString& pcTimeText, CString& statusText,
                CString& errorText);
 
-// TIME or DAYTIME check (protocol 1 or 2), then the PC clock set: in UTC to the
+// TIME or DAYTIME check (kProtocolTime or kProtocolDaytime), then the PC clock set: in UTC to the
 // instant a TIME server sent (whole seconds), or in local time from a DAYTIME
 // server's text.
-int AdjustTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
+int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, int beep,
                         CString& serverTimeText, CString& pcTimeText, CString& statusText,
                         int& errorCode);

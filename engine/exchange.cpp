@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/strings.h"
+#include "res/string_ids.h"
 
 namespace {
 
@@ -18,12 +19,12 @@ constexpr char kStageRecv[] = "Recv";
 constexpr char kStageRecvPacket[] = "RecvPacket";
 constexpr char kStageIncorrectPacket[] = "SNTP:IncorrectPacket";
 
-struct ProtocolInfo {
+struct ProtocolPort {
     unsigned short port;
     int socketType;
 };
 
-const ProtocolInfo kProtocols[] = {
+const ProtocolPort kPorts[] = {
     {123, SOCK_DGRAM},  // SNTP
     {37, SOCK_STREAM},  // TIME
     {13, SOCK_STREAM},  // DAYTIME
@@ -112,7 +113,7 @@ int ExchangeWithServer(QueryRequest* request) {
     if (request->protocol < kProtocolSntp || request->protocol > kProtocolDaytime) {
         return Fail(request, kStageSocket, WSAEPROTONOSUPPORT);
     }
-    const ProtocolInfo& protocol = kProtocols[request->protocol];
+    const ProtocolPort& protocol = kPorts[request->protocol];
     const bool sntp = request->protocol == kProtocolSntp;
 
     sockaddr_in address{};

@@ -5,12 +5,11 @@
 #include <atomic>
 #include <string>
 
+#include "engine/protocol.h"
 #include "engine/sntp.h"
 #include "framework/cstring.h"
 #include "framework/net_compat.h"
 #include "framework/win_types.h"
-
-enum Protocol { kProtocolSntp = 0, kProtocolTime = 1, kProtocolDaytime = 2 };
 
 // Receive lengths of the three protocols.
 constexpr int kTimeReplySize = 4;
@@ -30,7 +29,7 @@ struct SntpTrace {
 struct QueryRequest {
     HWND window = nullptr;             // the query dialog; the worker posts completion here
     SOCKET socket = 0;                 // the exchange's socket; 0 while none is open
-    int protocol = kProtocolSntp;      // Protocol
+    Protocol protocol = kProtocolSntp;
     const char* server = nullptr;      // host name or dotted IPv4 address; not owned
     int timeout = 0;                   // reply wait in seconds
     int beep = 0;                      // beep when the query fails

@@ -7,7 +7,7 @@ void RunExchangeSynchronously(QueryRequest& request) {
     request.result = ExchangeWithServer(&request);
 }
 
-int RunQuery(int protocol, const char* server, int timeout, int beep, unsigned char* buffer,
+int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
              int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode) {
     QueryRequest request;
     request.protocol = protocol;

@@ -15,5 +15,5 @@ void RunExchangeSynchronously(QueryRequest& request);
 // error code (0 for a time-out by the countdown or a cancel); it is left alone on success.
 // The context's packet trace goes with an SNTP query; when its file would not open,
 // the message box "Can not open the logfile" follows the query.
-int RunQuery(int protocol, const char* server, int timeout, int beep, unsigned char* buffer,
+int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
              int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode);

@@ -76,7 +76,7 @@ CString DaytimeLine(const unsigned char* reply, std::size_t length) {
 
 }  // namespace
 
-int QueryTimeOrDaytime(int protocol, const CString& server, int timeout, int beep,
+int QueryTimeOrDaytime(Protocol protocol, const CString& server, int timeout, int beep,
                        CString& serverTimeText, CString& statusText, int& errorCode,
                        std::uint32_t* serverSeconds) {
     unsigned char reply[kReplyBufferSize] = {};

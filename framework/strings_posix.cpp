@@ -1,5 +1,7 @@
 #include "framework/strings.h"
 
+#include "res/string_ids.h"
+
 // The entries that the portable core loads, as the resource script has them.
 CString LoadAppString(unsigned id) {
     switch (id) {

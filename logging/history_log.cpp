@@ -38,15 +38,6 @@ int MonthIndex(const std::string& piece) {
     return month == 0 ? 0 : month - 1;
 }
 
-const char* ProtocolName(int protocol) {
-    switch (protocol) {
-        case kProtocolSntp: return "SNTP";
-        case kProtocolTime: return "time";
-        case kProtocolDaytime: return "daytime";
-        default: return "";
-    }
-}
-
 }  // namespace
 
 std::wstring HistoryLogPath(const std::wstring& profilePath) {
@@ -70,8 +61,8 @@ long long TimeTextToSeconds(const CString& text) {
     return LocalMktime(&when);
 }
 
-int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server, int protocol,
-                       int mode, CString detail, CString serverTimeText) {
+int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
+                       Protocol protocol, int mode, CString detail, CString serverTimeText) {
     // A time that the runtime cannot convert gives no difference rather than a
     // made-up one.
     CString difference = "x";

@@ -4,20 +4,21 @@
 
 #include <string>
 
+#include "engine/protocol.h"
 #include "framework/cstring.h"
 
 // The history file: the profile path up to its last dot, then "log" (Tavrino.INI gives
 // Tavrino.log); the bare "log" in the working directory when the path has no dot.
 std::wstring HistoryLogPath(const std::wstring& profilePath);
 
-// Appends one record to the file at path: PC time, server, protocol name (0 "SNTP", 1 "time", 2 "daytime"),
+// Appends one record to the file at path: PC time, server, protocol name (ProtocolName),
 // mode ("check" for 0, "adjust" otherwise), the caller's detail, server time and the
 // difference PC minus server ("x" when either time text is empty or cannot be read as a
 // time). Runs on the user-interface thread. 1 when the line was
 // written; 0 (after the message box "Can not open the logfile" when the file would not
 // open) otherwise.
-int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server, int protocol,
-                       int mode, CString detail, CString serverTimeText);
+int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
+                       Protocol protocol, int mode, CString detail, CString serverTimeText);
 
 // Reads a time text by the fixed positions of the layout Www Mmm DD HH:MM:SS YYYY (the
 // year being the last four characters) as C runtime local time. Seconds since 1970, or

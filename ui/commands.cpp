@@ -3,6 +3,7 @@
 #include "engine/check_adjust.h"
 #include "engine/time_text.h"
 #include "framework/strings.h"
+#include "res/string_ids.h"
 
 namespace {
 
@@ -30,13 +31,13 @@ CString CommandOutcome::HistoryDetail() const {
 CommandOutcome CheckServerTime(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
-    if (query.protocol == 1 || query.protocol == 2) {
+    if (query.protocol == kProtocolTime || query.protocol == kProtocolDaytime) {
         int errorCode = 0;
         out.success = QueryTimeOrDaytime(query.protocol, query.server, query.timeOut, query.beep,
                                          out.serverTimeText, out.statusText, errorCode);
         out.pcTimeText = FormatPcLocalTime();
         out.errorText = CodeText(errorCode);
-    } else if (query.protocol == 0) {
+    } else if (query.protocol == kProtocolSntp) {
         out.success = CheckSntp(query.server, query.timeOut, query.beep, query.referenceCheck,
                                 query.referenceHours, &out.serverTimeText, &out.pcTimeText,
                                 nullptr, out.statusText, out.errorText);
@@ -47,11 +48,11 @@ CommandOutcome CheckServerTime(const ServerQuery& query) {
 CommandOutcome AdjustPcClock(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
-    if (query.protocol == 0) {
+    if (query.protocol == kProtocolSntp) {
         out.success = AdjustSntp(query.server, query.timeOut, query.beep, query.referenceCheck,
                                  query.referenceHours, out.serverTimeText, out.pcTimeText,
                                  out.statusText, out.errorText);
-    } else if (query.protocol == 1 || query.protocol == 2) {
+    } else if (query.protocol == kProtocolTime || query.protocol == kProtocolDaytime) {
         int errorCode = 0;
         out.success = AdjustTimeOrDaytime(query.protocol, query.server, query.timeOut, query.beep,
                                           out.serverTimeText, out.pcTimeText, out.statusText,

@@ -3,13 +3,13 @@
 // history records. Each runs exactly one query through the engine.
 #pragma once
 
+#include "engine/protocol.h"
 #include "framework/cstring.h"
 
-// What a command asks: the server, the protocol (0 SNTP, 1 TIME, 2 DAYTIME), the
-// time-out in seconds, the beep on failure, and the SNTP reference-time test.
+// What a command asks: the server, the protocol, the time-out in seconds, the beep on failure, and the SNTP reference-time test.
 struct ServerQuery {
     CString server;
-    int protocol = 1;
+    Protocol protocol = kProtocolTime;
     int timeOut = 3;
     int beep = 0;
     int referenceCheck = 1;

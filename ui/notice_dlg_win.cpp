@@ -1,6 +1,7 @@
 #include "ui/notice_dlg_win.h"
 
 #include "framework/strings.h"
+#include "res/string_ids.h"
 #include "res/resource.h"
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}

@@ -1,19 +1,11 @@
 #include "ui/schedule.h"
 
-#include <algorithm>
-
-#include "app/settings.h"
-#include "framework/crt_time.h"
+#include "ui/status_texts.h"
 
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute) {
     const int now = hour * 3600 + minute * 60 + second;
     const int target = atHour * 3600 + atMinute * 60;
     return now < target ? target - now : 86400 - (now - target);
-}
-
-CString ClockDisplayText(long long seconds, int format) {
-    const char* layout = format == 1 ? "%c" : format == 2 ? "%a %b %d %H:%M:%S %Y" : "%X";
-    return CTime(seconds).Format(layout);
 }
 
 CString RetrySeries::CountText() const { return RetryCountText(retryCount); }
@@ -64,29 +56,4 @@ int RunAdjustment(RetrySeries s, AdjustmentHost& host) {
         host.ShowRetryText(s.CountText());
     }
     return 0;
-}
-
-void CommandGate::Defer(int work) {
-    if (std::find(m_deferred.begin(), m_deferred.end(), work) == m_deferred.end()) {
-        m_deferred.push_back(work);
-    }
-}
-
-std::vector<int> CommandGate::TakeDeferred() {
-    std::vector<int> work;
-    work.swap(m_deferred);
-    std::stable_partition(work.begin(), work.end(), [](int w) { return w == kReload; });
-    return work;
-}
-
-void PlaceOnScreen(long long width, long long height, long long x, long long y,
-                   const PixelRect& screen, long long* left, long long* top) {
-    long long l = x, t = y;
-    if (t + height > screen.bottom) t -= t + height - screen.bottom;
-    if (l + width > screen.right) l -= l + width - screen.right;
-    if (t < screen.top) t = screen.top;
-    if (l < screen.left) l = screen.left;
-    if (l == 0 && t == 0) l = 1;
-    *left = l;
-    *top = t;
 }

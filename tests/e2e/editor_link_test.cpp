@@ -1,6 +1,6 @@
 // The Settings button and the settings editor together, as a user meets them: the
 // program and its editor in a folder whose name has blanks, the editor started from
-// the main window, and the main window following what the editor saves.
+// the main window, and the main window following what the editor saves or its silent end.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -81,6 +81,18 @@ TEST(SettingsButton, StartsTheEditorAndTheWindowFollowsWhatItSaves) {
     ASSERT_NE(editor, nullptr);
     setServer(editor, L"cancel.example.jp");
     press(editor, IDCANCEL);
+    EXPECT_TRUE(WaitFor([&] { return Released(button); }));
+    EXPECT_EQ(ControlText(window, IDC_SERVER), "ok.example.jp");
+
+    // An editor ended without a word (from the task manager): released, nothing read.
+    editor = openEditor();
+    ASSERT_NE(editor, nullptr);
+    DWORD editorId = 0;
+    GetWindowThreadProcessId(editor, &editorId);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, editorId);
+    ASSERT_NE(process, nullptr);
+    EXPECT_TRUE(TerminateProcess(process, 1));
+    CloseHandle(process);
     EXPECT_TRUE(WaitFor([&] { return Released(button); }));
     EXPECT_EQ(ControlText(window, IDC_SERVER), "ok.example.jp");
 

@@ -9,14 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
 #include "editor/resource.h"
+#include "settings/editor_link.h"
+#include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_driver_win.h"
 
 namespace {
 
-constexpr UINT kSetEnvNotify = WM_USER + 100;  // the main window's WM_SETENV_NOTIFY
 constexpr int kStartMs = 30000;                // a cold Wine may take its time
 constexpr int kStepMs = 10000;
 
@@ -126,7 +126,7 @@ class NoticeWindow {
     }
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == kSetEnvNotify) {
+        if (message == WM_SETENV_NOTIFY) {
             auto* self = reinterpret_cast<NoticeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
             if (self) self->m_notices.emplace_back(wParam, lParam);
             return 0;

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "settings/editor_link.h"
 #include "tests/e2e/program_copy.h"
 
 namespace {
 
-constexpr UINT kSetEnvNotify = WM_USER + 100;  // the settings editor's notice
-constexpr int kReload = 3;                     // ... that the profile has changed
 const char kAutoExit[] = "自動終了します。";
 const char kEscCancels[] = "（[ESC]ｷｰでｷｬﾝｾﾙ）";
 const char kUnattended[] =
@@ -206,7 +205,7 @@ TEST(StatusLine, ClockAndIndicatorsFollowTheProfileAndItsReload) {
 
     const auto reload = [&](const std::string& properties) {
         WriteFileBytes(program.Profile(), "[Property]\r\n" + properties);
-        PostMessageW(window, kSetEnvNotify, kReload, 0);
+        PostMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
     };
     reload("CurrentTimeDisplay=0,0,0\r\nindicatorline=0\r\nlogfile=1\r\n");
     EXPECT_TRUE(Eventually(2000, [&] { return WindowText(window) == "Tavrino "; }))

@@ -17,7 +17,7 @@ struct ExchangeRun {
 
     ExchangeRun(int protocol, const char* server, int timeout, unsigned char fill = 0) {
         std::memset(buffer, fill, sizeof buffer);
-        request.protocol = protocol;
+        request.protocol = static_cast<Protocol>(protocol);
         request.server = server;
         request.timeout = timeout;
         request.buffer = buffer;

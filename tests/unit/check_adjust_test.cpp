@@ -208,10 +208,10 @@ class EngineTest : public testing::Test {
     int AdjustSntp(Places& p, int beep = 0) {
         return ::AdjustSntp(kServer, kTimeout, beep, 0, 24, p.server, p.pc, p.status, p.error);
     }
-    int QueryTime(int protocol, Places& p, int beep = 0) {
+    int QueryTime(Protocol protocol, Places& p, int beep = 0) {
         return QueryTimeOrDaytime(protocol, kServer, kTimeout, beep, p.server, p.status, p.code);
     }
-    int AdjustTime(int protocol, Places& p, int beep = 0) {
+    int AdjustTime(Protocol protocol, Places& p, int beep = 0) {
         return AdjustTimeOrDaytime(protocol, kServer, kTimeout, beep, p.server, p.pc, p.status,
                                    p.code);
     }
@@ -500,7 +500,7 @@ TEST_F(TimeDaytimeTest, TimeBefore1970IsAnIncorrectPacket) {
 }
 
 TEST_F(TimeDaytimeTest, FailedQueryLeavesTheServerTextAlone) {
-    for (int protocol : {kProtocolTime, kProtocolDaytime}) {
+    for (Protocol protocol : {kProtocolTime, kProtocolDaytime}) {
         for (int beep = 0; beep <= 1; ++beep) {
             SCOPED_TRACE("protocol " + std::to_string(protocol) + " beep " + std::to_string(beep));
             Reset();

@@ -18,7 +18,7 @@ constexpr std::uint32_t kTimeSunday2002 = 2208988800u + 1010320496u;
 ServerQuery QueryOf(int protocol) {
     ServerQuery query;
     query.server = kFakeServerAddress;
-    query.protocol = protocol;
+    query.protocol = static_cast<Protocol>(protocol);
     query.timeOut = 5;
     return query;
 }

@@ -69,7 +69,7 @@ SettingsForm ValidForm() {
 TEST(EditorForm, ShowsTheSettingsAndWritesThemBackInTheReadersForms) {
     ProfileSettings loaded;
     loaded.server = "ntp.example.jp";
-    loaded.protocol = 2;
+    loaded.protocol = kProtocolDaytime;
     loaded.timeOut = 5;
     loaded.retryUnit = 7;  // seconds, for the reader
     loaded.adjustAt = 1;

@@ -361,7 +361,7 @@ TEST(Resolution, UnknownNameIsHostNotFoundWithoutASocket) {
 
 TEST(ExchangeArguments, UnknownProtocolFailsBeforeAnySocket) {
     ExchangeRun run(kProtocolSntp, kServer, 5);
-    run.request.protocol = 3;
+    run.request.protocol = static_cast<Protocol>(3);
     run.Run();
     ExpectFailure(run, "Socket", WSAEPROTONOSUPPORT);
 }

@@ -17,10 +17,12 @@ const char kServerTime[] = "Sun Jan 06 12:34:50 2002";
 
 class HistoryLog : public testing::Test {
   protected:
-    // The record goes where the program puts it: beside the profile.
-    template <class... Texts>
-    int Write(Texts... texts) {
-        return WriteHistoryRecord(HistoryLogPath(Wide(dir.File(m_profile))), texts...);
+    // The record goes where the program puts it: beside the profile. The protocol
+    // is a number here, so that a value outside the three can be written too.
+    int Write(const char* pc, const char* server, int protocol, int mode, const char* detail,
+              const char* serverTime) {
+        return WriteHistoryRecord(HistoryLogPath(Wide(dir.File(m_profile))), pc, server,
+                                  static_cast<Protocol>(protocol), mode, detail, serverTime);
     }
     void UseProfile(const char* name) { m_profile = name; }
     std::string Log() const { return ReadFileBytes(dir.File("Tavrino.log")); }

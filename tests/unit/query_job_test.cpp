@@ -27,7 +27,7 @@ struct CallerPlaces {
 
     explicit CallerPlaces(int protocol, int timeout) {
         std::memset(buffer, 0xAA, sizeof buffer);
-        request.protocol = protocol;
+        request.protocol = static_cast<Protocol>(protocol);
         request.server = kServer;
         request.timeout = timeout;
         request.buffer = buffer;

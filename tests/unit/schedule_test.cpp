@@ -1,6 +1,9 @@
 // The main window's time-driven decisions with simulated time: the daily delay, the
 // retry series, commands that wait for one another, and the placement on screen.
+#include "ui/command_gate.h"
+#include "ui/placement.h"
 #include "ui/schedule.h"
+#include "ui/status_texts.h"
 
 #include <gtest/gtest.h>
 

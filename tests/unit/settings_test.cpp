@@ -1,6 +1,7 @@
 // The profile's settings as the main window reads them: defaults, exact words,
 // partial scans, octal and hexadecimal numbers, clamps, and hostile values.
-#include "app/settings.h"
+#include "settings/settings.h"
+#include "ui/status_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +39,8 @@ ProfileSettings Read(std::map<std::string, std::string> values, ProfileSettings 
 TEST(Settings, AnEmptyProfileGivesTheDefaults) {
     ProfileSettings s = Read({});
     EXPECT_EQ(s.server, "");
-    EXPECT_EQ(s.protocol, 1);
-    EXPECT_EQ(s.protocolName, "time");
+    EXPECT_EQ(s.protocol, kProtocolTime);
+    EXPECT_STREQ(ProtocolName(s.protocol), "time");
     EXPECT_EQ(s.referenceCheck, 1);
     EXPECT_EQ(s.referenceHours, 24);
     EXPECT_EQ(s.clockDisplay + s.clockFormat + s.clockTarget, 0);
@@ -122,7 +123,7 @@ TEST(Settings, EachKeyIsReadAndNormalised) {
 
 TEST(Settings, TextsFollowTheirNumbers) {
     ProfileSettings s = Read({{"protocol", "daytime"}, {"TimeOut", "0"}, {"ErrorRetry", "1,3,2,1"}});
-    EXPECT_EQ(s.protocolName, "daytime");
+    EXPECT_STREQ(ProtocolName(s.protocol), "daytime");
     EXPECT_EQ(s.timeOutText, "0s");
     EXPECT_EQ(RetryCountText(s.retryCount), "3\x89\xF1");
     EXPECT_EQ(RetryIntervalText(2, 1), "2m");
@@ -158,7 +159,7 @@ TEST(Settings, HostileValuesGiveDefinedResults) {
                               {"CurrentTimeDisplay", std::string(65536, ',')},
                               {"protocol", std::string(65536, 'S')}});
     EXPECT_EQ(std::string(s.server), format);  // a name, never a format
-    EXPECT_EQ(s.protocol, 1);
+    EXPECT_EQ(s.protocol, kProtocolTime);
     EXPECT_EQ(s.referenceHours, 24);
     EXPECT_EQ(s.retryCount, INT_MAX);
     EXPECT_EQ(s.retryValue, INT_MIN);
@@ -177,8 +178,7 @@ TEST(Settings, WhatTheEditorWritesReadsBackTheSame) {
                           Case{0, 9, 8, 0, 24}}) {
         ProfileSettings s;
         s.server = "ntp.example.jp";
-        s.protocol = c.protocol;
-        s.protocolName = c.protocol == 0 ? "SNTP" : c.protocol == 2 ? "daytime" : "time";
+        s.protocol = ProtocolAt(c.protocol);
         s.referenceCheck = 0;
         s.referenceHours = c.hours;
         s.clockDisplay = 1;
@@ -200,7 +200,7 @@ TEST(Settings, WhatTheEditorWritesReadsBackTheSame) {
         EXPECT_EQ(profile.count("WindowPos"), 0u);
         const ProfileSettings back = Read(profile);
         SCOPED_TRACE(profile["AdjustAt"] + " " + profile["ErrorRetry"]);
-        EXPECT_EQ(std::string(back.protocolName), std::string(s.protocolName));
+        EXPECT_EQ(back.protocol, s.protocol);
         EXPECT_EQ(back.referenceHours, c.hours);
         EXPECT_EQ(back.adjustHour, c.hour);
         EXPECT_EQ(back.adjustMinute, c.minute);

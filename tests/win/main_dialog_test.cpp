@@ -9,17 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "engine/query_request.h"
 #include "framework/afx_win.h"
+#include "framework/scan.h"
 #include "framework/strings.h"
 #include "framework/winapp_win.h"
 #include "res/resource.h"
+#include "res/string_ids.h"
+#include "settings/editor_link.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_sink.h"
 #include "ui/clock_dlg_win.h"
+#include "ui/editor_link_win.h"
 #include "ui/notice_dlg_win.h"
 
 namespace {
@@ -39,8 +42,7 @@ TEST(MainDialog, CarriesItsPropertyFromBeforeTheFirstShowUntilItIsDestroyed) {
             atDestroy = GetPropW(event.dialog, L"TavrinoTest");
         }
     };
-    CClockDlg dialog;
-    dialog.m_strPropertyName = "TavrinoTest";
+    CClockDlg dialog("TavrinoTest");
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(atShow, reinterpret_cast<HANDLE>(1));
     EXPECT_EQ(atDestroy, nullptr);
@@ -125,34 +127,6 @@ class ShiftHeld {
     BYTE m_saved[256];
 };
 
-std::vector<std::pair<unsigned, unsigned>> beeps;
-void RecordBeep(unsigned frequency, unsigned ms) { beeps.emplace_back(frequency, ms); }
-
-TEST_F(ClockDialog, StartedWithShiftHeldItNeitherAdjustsNorStartsMinimized) {
-    const std::string profile = "DefaultServer=ntp.example.jp\r\nAutoAdjust=1\r\nIconicStart=1\r\n";
-    beeps.clear();
-    ScopedContext seams(CurrentContext().With(&RecordBeep));
-    {
-        ShiftHeld shift;
-        Run(profile, [](HWND) {});
-    }
-    EXPECT_EQ(beeps, (std::vector<std::pair<unsigned, unsigned>>{{256u, 100u}}));
-    EXPECT_EQ(dialog.m_bAutoAdjust, 0);
-    EXPECT_EQ(dialog.m_bIconicStart, 0);
-    // The profile keeps them; without SHIFT they are on and nothing beeps.
-    EXPECT_NE(ReadFileBytes(dir.File("Tavrino.INI")).find("AutoAdjust=1"), std::string::npos);
-    CClockDlg again;
-    beeps.clear();
-    DialogWatch watch;
-    watch.onEvent = [&](const DialogEvent& event) {
-        if (event.kind == DialogEvent::kShown) PostMessageW(event.dialog, WM_COMMAND, IDOK, 0);
-    };
-    again.DoModal();
-    EXPECT_TRUE(beeps.empty());
-    EXPECT_EQ(again.m_bAutoAdjust, 1);
-    EXPECT_EQ(again.m_bIconicStart, 1);
-}
-
 // A window that stands for the settings editor: WM_CLOSE destroys it.
 class EditorStandIn {
   public:
@@ -169,64 +143,46 @@ class EditorStandIn {
     HWND m_hWnd;
 };
 
-TEST_F(ClockDialog, AnswersTheSettingsEditorAndClosesItWithTheWindow) {
+// The Settings button's link on a plain window of the main dialog's template, as the
+// button leaves it once it has started an editor: this process stands for the editor.
+TEST(EditorLink, TakesTheAnnouncementOfItsOwnEditorOnlyAndClosesIt) {
     EditorStandIn first, second;
-    HWND announced[5] = {};
-    std::string serverAfterSave, serverAfterOk;
-    bool enabledAfterSave = false, enabledAfterOk = false;
-    std::vector<std::string> boxes;
-    Run("DefaultServer=old.example.jp\r\n", [&](HWND window) {
-        auto notify = [&](WPARAM code, HWND editor) {
-            SendMessageW(window, WM_SETENV_NOTIFY, code, reinterpret_cast<LPARAM>(editor));
+    RecordingSink messages;
+    CDialog window(IDD_MAIN);
+    CEditorLink link(&window, IDC_SETTINGS, TIMER_EDITOR);
+    std::vector<bool> reloads;
+    bool pressedAfterSave = false, releasedAfterCancel = false;
+    DialogWatch watch;
+    watch.onEvent = [&](const DialogEvent& event) {
+        if (event.kind != DialogEvent::kShown || event.dialog != window.GetSafeHwnd()) return;
+        auto notify = [&](EditorCode code, HWND editor = nullptr) {
+            return link.OnNotice(static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(editor));
         };
-        HWND button = GetDlgItem(window, IDC_SETTINGS);
-        // Before any editor was started, nobody's announcement counts.
-        notify(0, first.Handle());
-        announced[0] = dialog.m_hEditorWnd;
-        // As the Settings button leaves it when it starts the editor (this process).
+        HWND button = GetDlgItem(event.dialog, IDC_SETTINGS);
+        notify(EditorCode::kAnnounce, first.Handle());  // no editor started yet: nobody counts
         EnableWindow(button, FALSE);
         SendMessageW(button, BM_SETCHECK, BST_CHECKED, 0);
-        dialog.m_dwEditorProcess = GetCurrentProcessId();
-        EXPECT_EQ(announced[0], nullptr);
-        notify(0, first.Handle());
-        announced[0] = dialog.m_hEditorWnd;
-        notify(0, second.Handle());  // a second editor is refused, the first kept
-        announced[1] = dialog.m_hEditorWnd;
-        boxes = messages.Messages();
-        notify(2, nullptr);  // cancelled: forgotten, no reload
-        announced[2] = dialog.m_hEditorWnd;
-        notify(0, second.Handle());
-        announced[3] = dialog.m_hEditorWnd;
-        notify(0, reinterpret_cast<HWND>(0x7FFF0));  // not a window: no announcement
-        WritePrivateProfileStringW(L"Property", L"DefaultServer", L"new.example.jp",
-                                   app.GetProfilePath().c_str());
-        EnableWindow(button, FALSE);
-        notify(3, nullptr);  // saved: reloaded, the button and the editor stay
-        serverAfterSave = DialogWatch::ItemText(window, IDC_SERVER);
-        enabledAfterSave = IsWindowEnabled(button) != FALSE;
-        announced[4] = dialog.m_hEditorWnd;
-        notify(99, first.Handle());  // unknown: nothing
-        WritePrivateProfileStringW(L"Property", L"DefaultServer", L"ok.example.jp",
-                                   app.GetProfilePath().c_str());
-        notify(1, nullptr);  // saved and ended: released and reloaded
-        serverAfterOk = DialogWatch::ItemText(window, IDC_SERVER);
-        enabledAfterOk = IsWindowEnabled(button) && !SendMessageW(button, BM_GETCHECK, 0, 0);
-        notify(0, second.Handle());  // announced again; the window's close closes it
-    });
-    EXPECT_EQ(announced[0], first.Handle());
-    EXPECT_EQ(announced[1], first.Handle());
-    EXPECT_EQ(boxes, std::vector<std::string>{"SetEnv is already running."});
-    EXPECT_EQ(announced[2], nullptr);
-    EXPECT_EQ(announced[3], second.Handle());
-    EXPECT_EQ(serverAfterSave, "new.example.jp");
-    EXPECT_FALSE(enabledAfterSave);
-    EXPECT_EQ(announced[4], second.Handle());
-    EXPECT_EQ(serverAfterOk, "ok.example.jp");
-    EXPECT_TRUE(enabledAfterOk);
-    EXPECT_EQ(messages.Messages().size(), 1u);
-    EXPECT_FALSE(first.Closed());
+        link.Watch(ScopedHandle(OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId())),
+                   GetCurrentProcessId());
+        notify(EditorCode::kAnnounce, reinterpret_cast<HWND>(0x7FFF0));  // not a window
+        notify(EditorCode::kAnnounce, second.Handle());
+        notify(EditorCode::kAnnounce, first.Handle());  // a second editor: refused, with a box
+        reloads.push_back(notify(EditorCode::kSaved));
+        pressedAfterSave = !IsWindowEnabled(button);
+        reloads.push_back(notify(static_cast<EditorCode>(99)));
+        link.Close();  // the main window closes: the announced editor with it
+        reloads.push_back(notify(EditorCode::kClosed));
+        releasedAfterCancel = IsWindowEnabled(button) && !SendMessageW(button, BM_GETCHECK, 0, 0);
+        reloads.push_back(notify(EditorCode::kSavedAndClosed));
+        PostMessageW(event.dialog, WM_COMMAND, IDOK, 0);
+    };
+    EXPECT_EQ(window.DoModal(), IDOK);
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"SetEnv is already running."});
+    EXPECT_EQ(reloads, (std::vector<bool>{true, false, false, true}));
+    EXPECT_TRUE(pressedAfterSave);
+    EXPECT_TRUE(releasedAfterCancel);
     EXPECT_TRUE(second.Closed());
-    EXPECT_EQ(dialog.m_hEditorWnd, nullptr);
+    EXPECT_FALSE(first.Closed());
 }
 
 TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
@@ -242,7 +198,6 @@ TEST_F(ClockDialog, WithTheVoiceBoxCheckedItSaysGoodbyeAsItCloses) {
         lower = DialogWatch::ItemText(notice, IDC_NOTICE_LOWER);
         DialogWatch::PressEscape(notice);
     });
-    EXPECT_EQ(dialog.m_bVoice, 1);
     EXPECT_TRUE(mainHidden);
     EXPECT_EQ(upper, "Tavrino ");
     EXPECT_EQ(lower, "終了します。");
@@ -323,24 +278,24 @@ TEST_F(ScheduledRuns, ATickOrAReloadDuringARunWaitsForItsEnd) {
             // The Adjust command's query: the daily timer fires, the editor saves.
             Store(L"DefaultServer", L"second.example.jp");
             SendMessageW(window, WM_TIMER, TIMER_ADJUSTAT, 0);
-            SendMessageW(window, WM_SETENV_NOTIFY, 3, 0);
+            SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
         } else {
             // The daily run's query: the editor turns the daily adjustment off.
             Store(L"AdjustAt", L"0,12:00");
-            SendMessageW(window, WM_SETENV_NOTIFY, 1, 0);
+            SendMessageW(window, WM_SETENV_NOTIFY,
+                         static_cast<WPARAM>(EditorCode::kSavedAndClosed), 0);
         }
     };
     Run("DefaultServer=first.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND window) {
             SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADJUST, BN_CLICKED), 0);
-            armedAfterwards = dialog.m_adjustAtTimer.IsRunning();
+            armedAfterwards = KillTimer(window, TIMER_ADJUSTAT) != FALSE;
         },
         &PressEscapeOnNotices);
     // One query at a time, each on the settings in force when it started.
     EXPECT_EQ(FakeQueries::servers,
               (std::vector<std::string>{"first.example.jp", "second.example.jp"}));
     EXPECT_EQ(FakeQueries::deepest, 1);
-    EXPECT_EQ(dialog.m_bAdjustAt, 0);
     EXPECT_FALSE(armedAfterwards);  // not left running after it was switched off
     EXPECT_EQ(clock.systemTimesSet.size(), 2u);
 }
@@ -367,7 +322,112 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTime) {
         },
         &PressEscapeOnNotices);
     EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
-    EXPECT_EQ(dialog.m_bScheduledStart, 1);  // a success leaves the run's origin set
+}
+
+// Takes the thread's messages for a while, as a query dialog's modal loop does.
+void PumpMessages(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+TEST_F(ScheduledRuns, ADailyRunLongerThanTheWaitForItIsOneRun) {
+    // Started a second before the daily time: the run's query outlasts that second
+    // twice over, and the day's adjustment is still made once.
+    SYSTEMTIME almost{};
+    almost.wHour = 11;
+    almost.wMinute = 59;
+    almost.wSecond = 59;
+    clock.SetLocal(almost);
+    closeAfterAct = false;
+    FakeQueries::during = [&] {
+        if (FakeQueries::servers.size() > 1) return;
+        SYSTEMTIME noon{};
+        noon.wHour = 12;
+        clock.SetLocal(noon);
+        PumpMessages(2500);
+        SetTimer(nullptr, 0, 500, &GiveUp);
+    };
+    Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+        [&](HWND shown) {
+            giveUpWindow = shown;
+            SetTimer(nullptr, 0, 15000, &GiveUp);
+        },
+        &PressEscapeOnNotices);
+    EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
+    EXPECT_EQ(clock.systemTimesSet.size(), 1u);
+}
+
+std::vector<std::pair<unsigned, unsigned>> beeps;
+void RecordBeep(unsigned frequency, unsigned ms) { beeps.emplace_back(frequency, ms); }
+
+// The show state that the Close button saved: SW_SHOWMINIMIZED for a minimized window.
+int SavedShowState(const CWinApp& app) {
+    int saved[4] = {0, 0, 0, -1};
+    ScanIntegers(app.GetProfileString("Property", "WindowPos"), ",,,", saved, 4);
+    return saved[3];
+}
+
+TEST_F(ScheduledRuns, StartedWithShiftHeldItNeitherAdjustsNorStartsMinimized) {
+    const std::string profile =
+        "DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAutoAdjust=1\r\nIconicStart=1\r\n";
+    beeps.clear();
+    ScopedContext beep(CurrentContext().With(&RecordBeep));
+    {
+        ShiftHeld shift;
+        Run(profile, [](HWND) {}, &PressEscapeOnNotices);
+    }
+    EXPECT_EQ(beeps, (std::vector<std::pair<unsigned, unsigned>>{{256u, 100u}}));
+    EXPECT_TRUE(FakeQueries::servers.empty());
+    EXPECT_EQ(SavedShowState(app), SW_SHOWNORMAL);
+    // The profile keeps them; without SHIFT it adjusts, starts minimized and nothing beeps.
+    WriteFileBytes(dir.File("Tavrino.INI"), "[Property]\r\n" + profile);
+    beeps.clear();
+    CClockDlg again;
+    DialogWatch watch;
+    watch.onEvent = [&](const DialogEvent& event) {
+        if (event.kind != DialogEvent::kShown) return;
+        if (event.dialog == again.GetSafeHwnd()) {
+            PostMessageW(event.dialog, WM_COMMAND, IDOK, 0);
+        } else {
+            PressEscapeOnNotices(event.dialog);
+        }
+    };
+    again.DoModal();
+    EXPECT_TRUE(beeps.empty());
+    EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
+    EXPECT_EQ(SavedShowState(app), SW_SHOWMINIMIZED);
+}
+
+TEST_F(ClockDialog, AStatusLineSwitchedWhileMinimizedGivesTheRestoredWindowItsHeight) {
+    int fullHeight = 0, restoredBottom = 0, markerTop = 0, restoredAgain = 0;
+    Run("indicatorline=1\r\n", [&](HWND window) {
+        auto height = [&] {
+            RECT rect{};
+            GetWindowRect(window, &rect);
+            return static_cast<int>(rect.bottom - rect.top);
+        };
+        auto switchLine = [&](const wchar_t* on) {
+            ShowWindow(window, SW_MINIMIZE);
+            WritePrivateProfileStringW(L"Property", L"indicatorline", on, app.GetProfilePath().c_str());
+            SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
+            ShowWindow(window, SW_RESTORE);
+        };
+        fullHeight = height();
+        switchLine(L"0");
+        RECT rect{}, marker{};
+        GetWindowRect(window, &rect);
+        GetWindowRect(GetDlgItem(window, IDC_IND_MARKER), &marker);
+        restoredBottom = rect.bottom;
+        markerTop = marker.top;
+        switchLine(L"1");
+        restoredAgain = height();
+    });
+    EXPECT_EQ(restoredBottom, markerTop);  // down to the status line, not below it
+    EXPECT_EQ(restoredAgain, fullHeight);
 }
 
 TEST_F(ClockDialog, ATimerItDoesNotKnowIsKilled) {

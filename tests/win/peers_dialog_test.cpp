@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "engine/check_adjust.h"
-#include "engine/query_dialog_win.h"
+#include "ui/query_dialog_win.h"
 #include "engine/query_runner.h"
 #include "engine/time_text.h"
 #include "res/resource.h"

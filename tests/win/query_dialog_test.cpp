@@ -1,7 +1,7 @@
 // The query dialog and its worker in real windows, against the fault-injecting
 // server: the countdown, the three ways a query ends, beeps, a second dialog while a
 // worker runs, and what a cancelled worker leaves behind.
-#include "engine/query_dialog_win.h"
+#include "ui/query_dialog_win.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ void PumpMessages(int milliseconds) {
 
 // One query through RunQuery with the dialog bound, and what it left.
 struct Query {
-    int protocol = kProtocolSntp;
+    Protocol protocol = kProtocolSntp;
     const char* server = kServer;
     int timeout = 5;
     int beep = 0;

@@ -53,8 +53,8 @@ TEST(WidePaths, ProfileHistoryAndTraceStayInTheFolder) {
         EXPECT_EQ(app.GetProfileString("Property", "DefaultServer"), "ntp.example.jp");
 
         RecordingSink sink;
-        EXPECT_EQ(WriteHistoryRecord(HistoryLogPath(profile), "Sun Jan 06 12:34:56 2002", "s", 0,
-                                     0, "OK", "Sun Jan 06 12:34:50 2002"),
+        EXPECT_EQ(WriteHistoryRecord(HistoryLogPath(profile), "Sun Jan 06 12:34:56 2002", "s",
+                                     kProtocolSntp, 0, "OK", "Sun Jan 06 12:34:50 2002"),
                   1);
         unsigned char reply[kSntpPacketSize] = {};
         EXPECT_EQ(WriteSntpLog(EventLogPath(profile), "s", reply, TimeStamp{1010320496u, 0}), 1);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/protocol.h"
 #include "framework/cstring.h"
 
 // The values of section Property as the platform's profile functions give them.
@@ -22,8 +23,7 @@ class ProfileSource {
 
 struct ProfileSettings {
     CString server;                   // DefaultServer
-    int protocol = 1;                 // 0 SNTP, 1 TIME, 2 DAYTIME
-    CString protocolName = "time";    // "SNTP", "time" or "daytime"
+    Protocol protocol = kProtocolTime;  // protocol, by its name
     int referenceCheck = 1;           // ServerReferenceTime: check flag
     int referenceHours = 24;          //   and hours, 1 to 24
     int clockDisplay = 0;             // CurrentTimeDisplay: flag,
@@ -69,10 +69,3 @@ std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& settings);
 // window timer takes (0x7FFFFFFF ms, about 24.8 days); a negative product gives that
 // longest period too, as the timer would take the wrapped number.
 std::uint32_t RetryIntervalToMs(int value, int unit);
-
-// The status line's texts: "%i回" of the retry count, "%i%s" of the interval with
-// the unit letter ("s", "m", "h"; none for another unit), "%02i:%02i" of the
-// daily adjustment time.
-CString RetryCountText(int count);
-CString RetryIntervalText(int value, int unit);
-CString AdjustAtText(int hour, int minute);

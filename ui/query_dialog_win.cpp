@@ -1,8 +1,9 @@
-#include "engine/query_dialog_win.h"
+#include "ui/query_dialog_win.h"
 
 #include "framework/afx_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
+#include "res/string_ids.h"
 #include "res/resource.h"
 
 CWinThread* currentWorker = nullptr;

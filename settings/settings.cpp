@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <initializer_list>
 
@@ -17,18 +17,8 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
     ProfileSettings s;
     s.server = profile.Text("DefaultServer");
 
-    // Exactly these two words, in this letter case; anything else is TIME.
-    const CString protocol = profile.Text("protocol");
-    if (protocol == "SNTP") {
-        s.protocol = 0;
-        s.protocolName = "SNTP";
-    } else if (protocol == "daytime") {
-        s.protocol = 2;
-        s.protocolName = "daytime";
-    } else {
-        s.protocol = 1;
-        s.protocolName = "time";
-    }
+    // A name exactly as written, in its letter case; anything else is TIME.
+    s.protocol = ProtocolFromName(profile.Text("protocol"));
 
     int reference[2] = {kept.referenceCheck, kept.referenceHours};
     ScanIntegers(profile.Text("ServerReferenceTime"), ",", reference, 2);
@@ -87,10 +77,9 @@ std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
         }
         return text;
     };
-    const char* protocol = s.protocol == 0 ? "SNTP" : s.protocol == 2 ? "daytime" : "time";
     return {
         {"DefaultServer", s.server},
-        {"protocol", protocol},
+        {"protocol", ProtocolName(s.protocol)},
         {"ServerReferenceTime", numbers({s.referenceCheck, s.referenceHours}, ",")},
         {"CurrentTimeDisplay", numbers({s.clockDisplay, s.clockFormat, s.clockTarget}, ",,")},
         {"logfile", numbers({s.logFile}, "")},
@@ -110,23 +99,4 @@ std::uint32_t RetryIntervalToMs(int value, int unit) {
     long long ms = static_cast<long long>(value) * perUnit;
     if (ms < 0 || ms > kLongestTimerMs) ms = kLongestTimerMs;
     return static_cast<std::uint32_t>(ms);
-}
-
-CString RetryCountText(int count) {
-    CString text;
-    text.Format("%i\x89\xF1", count);  // "回", times
-    return text;
-}
-
-CString RetryIntervalText(int value, int unit) {
-    const char* letter = unit == 0 ? "s" : unit == 1 ? "m" : unit == 2 ? "h" : "";
-    CString text;
-    text.Format("%i%s", value, letter);
-    return text;
-}
-
-CString AdjustAtText(int hour, int minute) {
-    CString text;
-    text.Format("%02i:%02i", hour, minute);
-    return text;
 }

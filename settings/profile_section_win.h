@@ -2,7 +2,7 @@
 // main window and the settings editor read it through the same adapter.
 #pragma once
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "framework/winapp_win.h"
 
 class ProfileSection : public ProfileSource {

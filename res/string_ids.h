@@ -1,0 +1,18 @@
+// The string table's entries, by the numbers that the resource script gives them and
+// the code loads them with.
+#pragma once
+
+#define IDS_SOCKET_INIT_FAILED 111
+#define IDS_HOST_NOT_FOUND 112
+#define IDS_NO_SERVER_NAME 114
+#define IDS_ALREADY_RUNNING 115
+#define IDS_EDITOR_FILE 121
+#define IDS_AUTO_EXIT 125
+#define IDS_ESC_CANCELS 126
+#define IDS_TITLE 132
+#define IDS_VERSION 135
+#define IDS_CREDIT 136
+#define IDS_FOOTER 138
+#define IDS_EDITOR_LINE_TOO_LONG 140
+#define IDS_EDITOR_NOT_STARTED 141
+#define IDS_ABOUTBOX 511
