@@ -27,6 +27,7 @@
 #define IDC_PROP_ADJUST_HOUR 1119
 #define IDC_PROP_ADJUST_MINUTE 1120
 #define IDC_APPLY 1121
+#define IDC_PROP_WINDOW_POS 1122
 
 // What the checks of the form refuse, one text each.
 #define IDS_BAD_SERVER 200

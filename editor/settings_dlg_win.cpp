@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "settings/profile_section_win.h"
 #include "editor/resource.h"
@@ -86,6 +87,7 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Check(pDX, IDC_PROP_AUTO_TERMINATE, m_form.autoTerminate);
     DDX_Check(pDX, IDC_PROP_ICONIC, m_form.iconicStart);
     DDX_Check(pDX, IDC_PROP_INDICATOR, m_form.indicatorLine);
+    DDX_Check(pDX, IDC_PROP_WINDOW_POS, m_form.windowPos);
     DDX_Check(pDX, IDC_PROP_RETRY, m_form.errorRetry);
     DDX_Text(pDX, IDC_PROP_RETRY_COUNT, m_form.retryCount);
     DDX_Text(pDX, IDC_PROP_RETRY_VALUE, m_form.retryValue);
@@ -106,7 +108,14 @@ bool CSettingsDlg::Save() {
         SendMessageW(control, EM_SETSEL, 0, -1);
         return false;
     }
-    for (const ProfileEntry& entry : ProfileEntries(settings)) {
+    std::vector<ProfileEntry> entries = ProfileEntries(settings);
+    // The window's place is the main window's: only its restore flag is ours, and
+    // only when the user changed it.
+    if (settings.windowPos != m_loaded.windowPos) {
+        const CString stored = ProfileSection(&m_app).Text("WindowPos");
+        entries.push_back({"WindowPos", WindowPosWithFlag(stored, settings.windowPos)});
+    }
+    for (const ProfileEntry& entry : entries) {
         if (!m_app.WriteProfileString(kSection, entry.key, entry.value)) {
             AfxMessageBox(LoadAppString(IDS_WRITE_FAILED));
             return false;

@@ -1,12 +1,13 @@
 // The settings editor's dialog: every setting of section Property that the main
-// window reads, but its window's place. It reads the profile when it opens and
-// writes it on Apply and OK, and tells the main window that started it what it did.
+// window reads; of the window's place only whether it is restored at start. It reads
+// the profile when it opens and writes it on Apply and OK, and tells the main window
+// that started it what it did.
 #pragma once
 
-#include "settings/settings.h"
 #include "editor/settings_form.h"
 #include "framework/dialog_win.h"
 #include "settings/editor_link.h"
+#include "settings/settings.h"
 
 class CWinApp;
 

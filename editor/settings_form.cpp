@@ -65,6 +65,7 @@ SettingsForm FormFromSettings(const ProfileSettings& s) {
     form.autoTerminate = s.autoTerminate;
     form.iconicStart = s.iconicStart;
     form.indicatorLine = s.indicatorLine;
+    form.windowPos = s.windowPos;
     form.errorRetry = s.errorRetry;
     form.retryCount = Number(s.retryCount);
     form.retryValue = Number(s.retryValue);
@@ -96,6 +97,7 @@ FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& lo
     s.autoTerminate = form.autoTerminate ? 1 : 0;
     s.iconicStart = form.iconicStart ? 1 : 0;
     s.indicatorLine = form.indicatorLine ? 1 : 0;
+    s.windowPos = form.windowPos ? 1 : 0;
     s.errorRetry = form.errorRetry ? 1 : 0;
     if (!InRange(form.retryCount, 0, 99, &s.retryCount) && s.errorRetry) {
         return {IDC_PROP_RETRY_COUNT, IDS_BAD_RETRY_COUNT};

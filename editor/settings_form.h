@@ -21,6 +21,7 @@ struct SettingsForm {
     int autoTerminate = 0;
     int iconicStart = 0;
     int indicatorLine = 0;
+    int windowPos = 0;  // the window back where the Close button left it
     int errorRetry = 0;
     CString retryCount;
     CString retryValue;

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <initializer_list>
+#include <string>
 
 #include "framework/scan.h"
 
@@ -92,6 +93,16 @@ std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
         {"ErrorRetry", numbers({s.errorRetry, s.retryCount, s.retryValue, s.retryUnit}, ",,,")},
         {"AdjustAt", numbers({s.adjustAt, s.adjustHour, s.adjustMinute}, ",:")},
     };
+}
+
+CString WindowPosWithFlag(const CString& stored, int flag) {
+    CString value;
+    value.Format("%i", flag ? 1 : 0);
+    int numbers[4] = {0, 0, 0, 0};
+    if (ScanIntegers(stored, ",,,", numbers, 4) < 3) return value;
+    // The first separator follows the first number: no number holds a comma.
+    const std::string text(stored.GetString(), static_cast<std::size_t>(stored.GetLength()));
+    return value + text.substr(text.find(',')).c_str();
 }
 
 std::uint32_t RetryIntervalToMs(int value, int unit) {

@@ -64,6 +64,11 @@ struct ProfileEntry {
 // leading zeros, which the reader would take for octal ("8:5", never "08:05").
 std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& settings);
 
+// WindowPos with its first number, the restore flag, set to flag (1 or 0): a saved
+// place after it (three numbers or four, as the main window writes them) is kept as
+// it stands; a value without one becomes the flag alone, which reads back the same.
+CString WindowPosWithFlag(const CString& stored, int flag);
+
 // The retry interval in milliseconds: value minutes for unit 1, hours for unit 2,
 // seconds for any other unit. Computed in 64 bits and held to the longest period a
 // window timer takes (0x7FFFFFFF ms, about 24.8 days); a negative product gives that

@@ -220,6 +220,7 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
     EXPECT_EQ(editor.Text(IDC_PROP_RETRY_VALUE), "30");
     EXPECT_EQ(editor.Text(IDC_PROP_RETRY_UNIT), "秒");
     EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_MINUTE), "30");
+    EXPECT_EQ(editor.Ask(IDC_PROP_WINDOW_POS, BM_GETCHECK), BST_CHECKED);
 
     // Apply writes every key the editor edits, in the loader's forms, and the dialog
     // stays.
@@ -333,10 +334,13 @@ TEST(SettingsEditor, WithoutArgumentsEditsTheProfileBesideIt) {
     HWND window = WaitForWindowWithProperty("Quillet", program.Id(), kStartMs);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(ControlText(window, IDC_PROP_TIMEOUT), "9");
+    // The window's place, asked for: the flag alone, until the main window saves one.
+    SendMessageW(GetDlgItem(window, IDC_PROP_WINDOW_POS), BM_CLICK, 0, 0);
     PostMessageW(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
     ASSERT_TRUE(program.WaitForExit(kStepMs));
-    const std::map<std::string, std::string> values =
-        EditedValues(ReadFileBytes(dir.File("Tavrino.INI")));
+    const std::string written = ReadFileBytes(dir.File("Tavrino.INI"));
+    EXPECT_NE(written.find("\r\nWindowPos=1\r\n"), std::string::npos) << written;
+    const std::map<std::string, std::string> values = EditedValues(written);
     EXPECT_EQ(values.size(), ProfileEntries(ProfileSettings()).size());
     EXPECT_EQ(values.at("TimeOut"), "9");
     EXPECT_EQ(values.at("AdjustAt"), "0,0:0");

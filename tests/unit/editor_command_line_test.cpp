@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "editor/command_line.h"
 #include "editor/resource.h"
@@ -77,14 +79,16 @@ TEST(EditorForm, ShowsTheSettingsAndWritesThemBackInTheReadersForms) {
     loaded.adjustMinute = 5;
     loaded.windowPos = 1;
     SettingsForm form = FormFromSettings(loaded);
+    EXPECT_EQ(form.windowPos, 1);
     EXPECT_EQ(form.timeOut, "5");
     EXPECT_EQ(form.retryUnit, 0);
     EXPECT_EQ(form.adjustMinute, "5");
 
     form.adjustMinute = "07";
+    form.windowPos = 0;
     ProfileSettings saved;
     ASSERT_EQ(SettingsFromForm(form, loaded, &saved).message, 0u);
-    EXPECT_EQ(saved.windowPos, 1);  // not the form's
+    EXPECT_EQ(saved.windowPos, 0);
     std::map<std::string, std::string> written;
     for (const ProfileEntry& entry : ProfileEntries(saved)) {
         written[entry.key] = entry.value.GetString();
@@ -92,7 +96,17 @@ TEST(EditorForm, ShowsTheSettingsAndWritesThemBackInTheReadersForms) {
     EXPECT_EQ(written["AdjustAt"], "1,8:7");
     EXPECT_EQ(written["protocol"], "daytime");
     EXPECT_EQ(written["ErrorRetry"], "0,0,0,0");
-    EXPECT_EQ(written.count("WindowPos"), 0u);
+    EXPECT_EQ(written.count("WindowPos"), 0u);  // the main window's own value
+
+    // Only the flag is the editor's: a saved place after it stays as it is.
+    for (const auto& [stored, flag, value] : std::vector<std::tuple<const char*, int, std::string>>{
+             {"1,120,80,1", 0, "0,120,80,1"},
+             {"0, 0x10,-5", 1, "1, 0x10,-5"},
+             {"0,120", 1, "1"},  // no place to keep: the flag alone
+             {"", 1, "1"},
+             {"x,1,2,3", 0, "0"}}) {
+        EXPECT_EQ(std::string(WindowPosWithFlag(stored, flag)), value) << stored;
+    }
 }
 
 struct FormCase {
