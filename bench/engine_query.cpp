@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
             CString serverTime;
             int errorCode = 0;
             std::uint32_t serverSeconds = 0;
-            ok = QueryTimeOrDaytime(kProtocolTime, serverName, timeout, 0, serverTime, statusText, errorCode,
-                                    &serverSeconds);
+            ok = QueryTimeOrDaytime(kProtocolTime, serverName, timeout, 0, serverTime, statusText,
+                                    errorCode, &serverSeconds);
             offset = static_cast<double>(serverSeconds) - static_cast<double>(std::time(nullptr));
         } else {
             ok = CheckSntp(serverName, timeout, 0, 0, 0, nullptr, nullptr, &offset, statusText,

@@ -31,7 +31,8 @@ TimeStamp SplitRealSeconds(double value) {
 }
 
 // Sets the PC clock to a TIME or DAYTIME answer; false when the clock refused.
-bool SetClockToAnswer(Protocol protocol, std::uint32_t serverSeconds, const CString& serverTimeText) {
+bool SetClockToAnswer(Protocol protocol, std::uint32_t serverSeconds,
+                      const CString& serverTimeText) {
     if (protocol == kProtocolTime) {
         // TIME sends an instant. Its text shows it in Japan's time, but the PC's own
         // zone may be another, so the clock is set in UTC.

@@ -16,9 +16,9 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
                CString& serverTimeText, CString& pcTimeText, CString& statusText,
                CString& errorText);
 
-// TIME or DAYTIME check (kProtocolTime or kProtocolDaytime), then the PC clock set: in UTC to the
-// instant a TIME server sent (whole seconds), or in local time from a DAYTIME
-// server's text.
+// TIME or DAYTIME check (kProtocolTime or kProtocolDaytime), then the PC clock set:
+// in UTC to the instant a TIME server sent (whole seconds), or in local time from a
+// DAYTIME server's text.
 int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, int beep,
                         CString& serverTimeText, CString& pcTimeText, CString& statusText,
                         int& errorCode);

@@ -9,11 +9,12 @@
 #include "framework/cstring.h"
 #include "framework/win_types.h"
 
-// One TIME or DAYTIME query (kProtocolTime or kProtocolDaytime). 1 with statusText "OK" and the server's
-// time text; 0 with statusText "ERROR (...)" and the places as the failure leaves them.
-// A DAYTIME text is the reply's first line without its line end. A TIME answer also
-// leaves the instant the server sent, in seconds since 1970 UTC, in *serverSeconds
-// (when given); DAYTIME leaves it alone, its text having no zone.
+// One TIME or DAYTIME query (kProtocolTime or kProtocolDaytime). 1 with statusText
+// "OK" and the server's time text; 0 with statusText "ERROR (...)" and the places as
+// the failure leaves them. A DAYTIME text is the reply's first line without its line
+// end. A TIME answer also leaves the instant the server sent, in seconds since 1970
+// UTC, in *serverSeconds (when given); DAYTIME leaves it alone, its text having no
+// zone.
 int QueryTimeOrDaytime(Protocol protocol, const CString& server, int timeout, int beep,
                        CString& serverTimeText, CString& statusText, int& errorCode,
                        std::uint32_t* serverSeconds = nullptr);

@@ -1,7 +1,7 @@
 // The settings of section Property of the profile, read and normalised. Reading is a
 // pure function of the profile's values, so that the main window and the settings
-// editor read the same file the same way: the main window applies the result to its
-// members and its indicators.
+// editor read the same file the same way: the main window keeps the result as its
+// settings and shows it.
 #pragma once
 
 #include <cstdint>

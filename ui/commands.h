@@ -6,7 +6,8 @@
 #include "engine/protocol.h"
 #include "framework/cstring.h"
 
-// What a command asks: the server, the protocol, the time-out in seconds, the beep on failure, and the SNTP reference-time test.
+// What a command asks: the server, the protocol, the time-out in seconds, the beep on
+// failure, and the SNTP reference-time test.
 struct ServerQuery {
     CString server;
     Protocol protocol = kProtocolTime;

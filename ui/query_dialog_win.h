@@ -12,6 +12,7 @@
 
 // Posted by the worker to the dialog when the exchange has ended; wParam carries
 // the query's serial number so that a message meant for an earlier dialog is ignored.
+// The settings editor's WM_SETENV_NOTIFY has the same number; it goes to the main window.
 constexpr UINT WM_QUERY_DONE = WM_USER + 100;
 
 // The running query's worker thread, or null. It limits the program to one worker

@@ -40,7 +40,8 @@ void CStatusLine::ShowTexts(const ProfileSettings& s) {
 
 void CStatusLine::EnableIndicators(const ProfileSettings& settings) {
     for (const Indicator& indicator : kIndicators) {
-        EnableWindow(m_pDialog->GetDlgItem(indicator.id), settings.*indicator.setting ? TRUE : FALSE);
+        EnableWindow(m_pDialog->GetDlgItem(indicator.id),
+                     settings.*indicator.setting ? TRUE : FALSE);
     }
 }
 
