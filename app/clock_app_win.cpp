@@ -6,9 +6,9 @@
 #include "framework/afx_win.h"
 #include "framework/context.h"
 #include "framework/strings.h"
-#include "res/string_ids.h"
 #include "framework/text_win.h"
 #include "logging/event_log.h"
+#include "res/string_ids.h"
 #include "ui/clock_dlg_win.h"
 
 CClockApp theApp;

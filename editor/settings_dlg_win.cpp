@@ -1,6 +1,5 @@
 #include "editor/settings_dlg_win.h"
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 

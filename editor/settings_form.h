@@ -3,8 +3,8 @@
 // writes back once every entry is in range.
 #pragma once
 
-#include "settings/settings.h"
 #include "framework/cstring.h"
+#include "settings/settings.h"
 
 struct SettingsForm {
     CString server;

@@ -2,8 +2,8 @@
 // main window and the settings editor read it through the same adapter.
 #pragma once
 
-#include "settings/settings.h"
 #include "framework/winapp_win.h"
+#include "settings/settings.h"
 
 class ProfileSection : public ProfileSource {
   public:

@@ -100,7 +100,10 @@ LRESULT CClockDlg::OnSetEnvNotify(WPARAM code, LPARAM window) {
 }
 
 void CClockDlg::LoadSettings() {
-    // A value the profile does not give keeps what the last load read.
+    // What the controls show now survives the load.
+    UpdateData(TRUE);
+    // The reference time and the restore flag keep their values where the profile
+    // gives none.
     m_settings = ReadProfileSettings(ProfileSection(AfxGetApp()), m_settings);
     m_retry.manualStart = 0;
     m_retry.scheduledStart = 0;
@@ -108,11 +111,8 @@ void CClockDlg::LoadSettings() {
     SetDlgItemText(IDC_PROTOCOL, ProtocolName(m_settings.protocol));
     m_statusLine.ShowTexts(m_settings);
     ShowRetryText(Series().CountText());
-    if (m_settings.adjustAt) {
-        ArmAdjustAtTimer();
-    } else {
-        m_adjustAtTimer.Kill();
-    }
+    ArmAdjustAtTimer(false);
+    UpdateData(FALSE);
 }
 
 void CClockDlg::ReloadSettings() {
@@ -268,9 +268,10 @@ void CClockDlg::OnTimer(UINT_PTR id) {
             m_editor.OnTimer();
             break;
         case TIMER_ADJUSTAT:
-            // One firing is one run: the run arms the timer anew for the next day, so a
-            // tick cannot come again while this one waits or runs.
-            m_adjustAtTimer.Kill();
+            // One firing is one run: the timer points at tomorrow at once, so no second
+            // tick comes while this one waits or runs, and one that waits long stays
+            // tomorrow's.
+            ArmAdjustAtTimer(true);
             [[fallthrough]];
         case TIMER_RETRY:
         case TIMER_CHECK:
@@ -306,17 +307,18 @@ void CClockDlg::RunDailyAdjustment() {
     m_retry.scheduledStart = 1;
     RunAdjustment();
     // From the end of this run to the same time tomorrow, while still wanted.
-    m_adjustAtTimer.Kill();
-    if (m_settings.adjustAt) ArmAdjustAtTimer();
+    ArmAdjustAtTimer(true);
 }
 
-void CClockDlg::ArmAdjustAtTimer() {
+void CClockDlg::ArmAdjustAtTimer(bool tomorrow) {
     m_adjustAtTimer.Kill();
+    if (!m_settings.adjustAt) return;
     SYSTEMTIME now{};
     PcClock().GetLocalTime(&now);
-    const int delay = AdjustAtDelaySeconds(now.wHour, now.wMinute, now.wSecond,
-                                           m_settings.adjustHour, m_settings.adjustMinute);
-    m_adjustAtTimer.Set(static_cast<UINT>(delay) * 1000u);
+    const auto delay = tomorrow ? &NextDayDelaySeconds : &AdjustAtDelaySeconds;
+    const int seconds = delay(now.wHour, now.wMinute, now.wSecond, m_settings.adjustHour,
+                              m_settings.adjustMinute);
+    m_adjustAtTimer.Set(static_cast<UINT>(seconds) * 1000u);
 }
 
 void CClockDlg::KillAllTimers() {

@@ -74,7 +74,9 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     RetrySeries Series();
     void RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText);
     void TerminateAfterAdjust();
-    void ArmAdjustAtTimer();
+    // Arms the daily timer while the daily adjustment is on: for the next daily time,
+    // or (tomorrow) for the next day's once that time has come.
+    void ArmAdjustAtTimer(bool tomorrow);
     void KillAllTimers();
 
     // AdjustmentHost: what a run asks of the window.

@@ -95,6 +95,7 @@ void CEditorLink::Watch(ScopedHandle process, DWORD processId) {
 }
 
 bool CEditorLink::OnNotice(WPARAM code, LPARAM window) {
+    if (code > static_cast<WPARAM>(EditorCode::kSaved)) return false;
     switch (static_cast<EditorCode>(code)) {
         case EditorCode::kAnnounce: {
             // Anybody may send this message: only a live window of the editor that the

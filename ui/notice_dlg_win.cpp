@@ -1,8 +1,8 @@
 #include "ui/notice_dlg_win.h"
 
 #include "framework/strings.h"
-#include "res/string_ids.h"
 #include "res/resource.h"
+#include "res/string_ids.h"
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 

@@ -3,8 +3,8 @@
 #include "framework/afx_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
-#include "res/string_ids.h"
 #include "res/resource.h"
+#include "res/string_ids.h"
 
 CWinThread* currentWorker = nullptr;
 

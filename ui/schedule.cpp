@@ -2,10 +2,21 @@
 
 #include "ui/status_texts.h"
 
+namespace {
+
+constexpr int kHalfDay = 43200;  // seconds
+
+}  // namespace
+
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute) {
     const int now = hour * 3600 + minute * 60 + second;
     const int target = atHour * 3600 + atMinute * 60;
     return now < target ? target - now : 86400 - (now - target);
+}
+
+int NextDayDelaySeconds(int hour, int minute, int second, int atHour, int atMinute) {
+    const int delay = AdjustAtDelaySeconds(hour, minute, second, atHour, atMinute);
+    return delay < kHalfDay ? delay + 2 * kHalfDay : delay;
 }
 
 CString RetrySeries::CountText() const { return RetryCountText(retryCount); }

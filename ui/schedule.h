@@ -13,6 +13,11 @@
 // whole day when it is that time now.
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute);
 
+// The same after the daily time has come (its tick, its run): the next day's time. A
+// daily time less than half a day ahead is today's again only because the run has set
+// a fast clock back past it (or the tick came early by the clock); it is a day later.
+int NextDayDelaySeconds(int hour, int minute, int second, int atHour, int atMinute);
+
 // What an adjustment run needs of the window: one adjustment, its result notice,
 // the retry timer (whose state changes only when the timer call succeeds), the
 // retry indicator, and the automatic end after a success (when it is on).

@@ -117,7 +117,8 @@ void CWindowHeights::Apply(HWND window, HWND marker, bool full) {
         RECT& normal = placement.rcNormalPosition;
         normal.right = ToLong(normal.left + Width(size));
         normal.bottom = ToLong(normal.top + Height(size));
-        placement.showCmd = SW_SHOWMINNOACTIVE;
+        // Shown as it was: a window that is closing stays hidden.
+        placement.showCmd = IsWindowVisible(window) ? SW_SHOWMINNOACTIVE : SW_HIDE;
         SetWindowPlacement(window, &placement);
         return;
     }

@@ -24,6 +24,12 @@ TEST(AdjustAt, TheDelayReachesTheNextTimeOfDay) {
             << c.hour << ":" << c.minute << ":" << c.second << " for " << c.atHour << ":"
             << c.atMinute;
     }
+    // Once the time has come, the next is tomorrow's, also when the run set the clock back.
+    for (const Case& c : {Case{12, 0, 0, 12, 0, 86400}, Case{11, 59, 58, 12, 0, 86402},
+                          Case{12, 0, 5, 12, 0, 86395}, Case{23, 59, 59, 0, 0, 86401}}) {
+        EXPECT_EQ(NextDayDelaySeconds(c.hour, c.minute, c.second, c.atHour, c.atMinute), c.delay)
+            << c.hour << ":" << c.minute << ":" << c.second;
+    }
 }
 
 // The window as the run sees it: scripted adjustment results, and a record of what

@@ -12,9 +12,9 @@
 #include "framework/handles_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
-#include "res/string_ids.h"
 #include "framework/text_win.h"
 #include "framework/thread_win.h"
+#include "res/string_ids.h"
 #include "tests/support/dialog_watch_win.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include "res/string_ids.h"
 #include "settings/editor_link.h"
 #include "tests/support/dialog_watch_win.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/temp_dir.h"
 #include "ui/clock_dlg_win.h"
 #include "ui/editor_link_win.h"
 #include "ui/notice_dlg_win.h"
@@ -319,7 +319,8 @@ void PumpMessages(DWORD milliseconds) {
 
 TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWait) {
     // Started a second before the daily time: the run's query outlasts that second
-    // twice over, and the day's adjustment is made once.
+    // twice over, and it sets a clock that ran two seconds fast back before the daily
+    // time. The day's adjustment is made once.
     SYSTEMTIME almost{};
     almost.wHour = 11;
     almost.wMinute = 59;
@@ -328,11 +329,10 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWai
     closeAfterAct = false;
     FakeQueries::during = [&] {
         if (FakeQueries::servers.size() > 1) return;
-        SYSTEMTIME noon{};
-        noon.wHour = 12;
-        clock.SetLocal(noon);
+        almost.wSecond = 58;
+        clock.SetLocal(almost);
         PumpMessages(2500);
-        SetTimer(nullptr, 0, 500, &GiveUp);
+        SetTimer(nullptr, 0, 3000, &GiveUp);
     };
     Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND shown) {

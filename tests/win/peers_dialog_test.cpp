@@ -8,13 +8,13 @@
 #include <cstring>
 
 #include "engine/check_adjust.h"
-#include "ui/query_dialog_win.h"
 #include "engine/query_runner.h"
 #include "engine/time_text.h"
 #include "res/resource.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_time_server.h"
+#include "ui/query_dialog_win.h"
 
 namespace {
 
