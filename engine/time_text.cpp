@@ -148,3 +148,21 @@ int MonthFromName(const char* text) {
     }
     return 0;
 }
+
+int PcZoneOffsetSeconds() {
+    SYSTEMTIME local{};
+    FILETIME utc{};
+    PcClock().GetLocalTime(&local);
+    PcClock().GetSystemTimeAsFileTime(&utc);
+    const long long wall = DaysSince1970(local.wYear, local.wMonth, local.wDay) * 86400 +
+                           local.wHour * 3600LL + local.wMinute * 60LL + local.wSecond;
+    const long long ticks = (static_cast<long long>(utc.dwHighDateTime) << 32) |
+                            static_cast<long long>(utc.dwLowDateTime);
+    const long long offset = wall - (ticks - kFileTime1970) / 10000000;
+    // Zones are whole quarters of an hour; the two readings may straddle a second.
+    const long long quarter = 900;
+    const long long rounded = (offset >= 0 ? offset + quarter / 2 : offset - quarter / 2) / quarter;
+    // No zone is a day off; readings that say so are taken for UTC.
+    return rounded * quarter > 86400 || rounded * quarter < -86400 ? 0
+                                                                  : static_cast<int>(rounded * quarter);
+}

@@ -25,6 +25,10 @@ CString FormatServerTime(long long seconds);
 // The PC's local time (Windows time zone, through the clock seam) in the same layout.
 CString FormatPcLocalTime();
 
+// The offset of the PC's time zone east of UTC in seconds, as the clock seam's local
+// and UTC readings differ, to the nearest quarter of an hour.
+int PcZoneOffsetSeconds();
+
 // Reads a text in the shared layout; fields that are missing or not numbers give 0.
 int ParseTimeText(const CString& text, SYSTEMTIME* out);
 

@@ -1,17 +1,74 @@
 // The Windows clock: the real Win32 calls.
 #include "framework/clock.h"
+#include "framework/clock_win.h"
 
 namespace {
+
+// The precise and the tick readings may differ by a tick and a little more; a
+// difference beyond this is a precise clock gone wrong.
+constexpr long long kMostDisagreement = 100 * 10000;  // 100 ms in 100 ns units
+
+long long Ticks(const FILETIME& time) {
+    return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
+                                  time.dwLowDateTime);
+}
+
+FARPROC Kernel32Proc(const char* name) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+// SetLocalTime converts with the daylight-saving state of the moment before the set;
+// set again, it converts with the state of the new time.
+BOOL SetLocalTimeTwice(const SYSTEMTIME* local) {
+    return ::SetLocalTime(local) && ::SetLocalTime(local);
+}
+
 class Win32Clock : public IClock {
   public:
-    void GetSystemTimeAsFileTime(FILETIME* now) override { ::GetSystemTimeAsFileTime(now); }
+    Win32Clock() : m_precise(LookUpPreciseClock(&Kernel32Proc)) {}
+    void GetSystemTimeAsFileTime(FILETIME* now) override {
+        ReadClockWith(m_precise, &::GetSystemTimeAsFileTime, now);
+    }
     void GetLocalTime(SYSTEMTIME* now) override { ::GetLocalTime(now); }
     BOOL SetSystemTime(const SYSTEMTIME* utc) override { return ::SetSystemTime(utc); }
-    BOOL SetLocalTime(const SYSTEMTIME* local) override { return ::SetLocalTime(local); }
-};
-}  // namespace
+    BOOL SetLocalTime(const SYSTEMTIME* local) override { return SetLocalTimeTwice(local); }
+    bool Precise() const { return m_precise != nullptr; }
 
-IClock& PlatformClock() {
+  private:
+    FileTimeReader m_precise;  // looked up once: the program still starts on Windows 7
+};
+
+Win32Clock& TheClock() {
     static Win32Clock clock;
     return clock;
 }
+
+}  // namespace
+
+FileTimeReader LookUpPreciseClock(Kernel32Lookup lookup) {
+    // Through the generic function type, as a looked-up address is handed out.
+    using Generic = void (*)();
+    return reinterpret_cast<FileTimeReader>(
+        reinterpret_cast<Generic>(lookup("GetSystemTimePreciseAsFileTime")));
+}
+
+void ReadClockWith(FileTimeReader precise, FileTimeReader tick, FILETIME* now) {
+    if (precise) {
+        FILETIME fine{}, coarse{};
+        precise(&fine);
+        tick(&coarse);
+        const long long apart = Ticks(fine) - Ticks(coarse);
+        if (apart <= kMostDisagreement && apart >= -kMostDisagreement) {
+            *now = fine;
+            return;
+        }
+    }
+    tick(now);
+}
+
+const char* PlatformClockFunction() {
+    return TheClock().Precise() ? "GetSystemTimePreciseAsFileTime" : "GetSystemTimeAsFileTime";
+}
+
+IClock& PlatformClock() { return TheClock(); }

@@ -53,3 +53,12 @@ CString CTime::Format(const char* format) const {
     if (!LocalTm(m_time, &local)) return CString();
     return FormatTm(format, local);
 }
+
+long long DaysSince1970(long long year, int month, long long day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}

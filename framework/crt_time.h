@@ -17,6 +17,10 @@ bool LocalTm(long long seconds, std::tm* out);
 // to it too, so that both builds give the same answer for the same text.
 long long LocalMktime(std::tm* when);
 
+// Days from 1970-01-01 to the given day (month 1 to 12) of the proleptic Gregorian
+// calendar; the day of the month may lie outside the month, as mktime allows.
+long long DaysSince1970(long long year, int month, long long day);
+
 // strftime into a CString; empty when the result would not fit 255 bytes.
 CString FormatTm(const char* format, const std::tm& when);
 

@@ -44,7 +44,10 @@ std::wstring HistoryLogPath(const std::wstring& profilePath) {
     return ReplaceAfterLastDot(profilePath, L"log");
 }
 
-long long TimeTextToSeconds(const CString& text) {
+namespace {
+
+// The fields of a time text, position by position.
+std::tm TextFields(const CString& text) {
     const std::string bytes(text.GetString(), static_cast<std::size_t>(text.GetLength()));
     const std::size_t yearAt = bytes.size() > kYearLength ? bytes.size() - kYearLength : 0;
 
@@ -55,6 +58,23 @@ long long TimeTextToSeconds(const CString& text) {
     when.tm_hour = PieceValue(Piece(bytes, kHourAt, 2));
     when.tm_min = PieceValue(Piece(bytes, kMinuteAt, 2));
     when.tm_sec = PieceValue(Piece(bytes, kSecondAt, 2));
+    return when;
+}
+
+// The PC's time text, written in a zone zoneOffset seconds east of UTC, as seconds
+// since 1970; -1 before 1970, as the runtime's reading gives.
+long long PcTextToSeconds(const CString& text, int zoneOffset) {
+    const std::tm f = TextFields(text);
+    const long long wall = DaysSince1970(f.tm_year + 1900LL, f.tm_mon + 1, f.tm_mday) * 86400 +
+                           f.tm_hour * 3600LL + f.tm_min * 60LL + f.tm_sec;
+    const long long seconds = wall - zoneOffset;
+    return seconds < 0 ? -1 : seconds;
+}
+
+}  // namespace
+
+long long TimeTextToSeconds(const CString& text) {
+    std::tm when = TextFields(text);
     // The texts carry no daylight-saving flag. Both texts of a record are converted in
     // the same zone with the same flag, so the zone cancels out of their difference.
     when.tm_isdst = 0;
@@ -62,12 +82,14 @@ long long TimeTextToSeconds(const CString& text) {
 }
 
 int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
-                       Protocol protocol, int mode, CString detail, CString serverTimeText) {
+                       Protocol protocol, int mode, CString detail, CString serverTimeText,
+                       const int* pcZoneOffset) {
     // A time that the runtime cannot convert gives no difference rather than a
     // made-up one.
     CString difference = "x";
     if (!pcTimeText.IsEmpty() && !serverTimeText.IsEmpty()) {
-        const long long pc = TimeTextToSeconds(pcTimeText);
+        const long long pc = pcZoneOffset ? PcTextToSeconds(pcTimeText, *pcZoneOffset)
+                                          : TimeTextToSeconds(pcTimeText);
         const long long serverSeconds = TimeTextToSeconds(serverTimeText);
         if (pc != -1 && serverSeconds != -1) difference.Format("%+lld", pc - serverSeconds);
     }

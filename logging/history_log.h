@@ -14,11 +14,15 @@ std::wstring HistoryLogPath(const std::wstring& profilePath);
 // Appends one record to the file at path: PC time, server, protocol name (ProtocolName),
 // mode ("check" for 0, "adjust" otherwise), the caller's detail, server time and the
 // difference PC minus server ("x" when either time text is empty or cannot be read as a
-// time). Runs on the user-interface thread. 1 when the line was
+// time). The server's text is read in the C runtime's zone, in which the program writes
+// an instant; the PC's text in the zone pcZoneOffset seconds east of UTC when given (the
+// PC's own), in the runtime's zone as well otherwise (a DAYTIME text has no zone of its
+// own: both are read alike, and the zone cancels out). Runs on the user-interface thread. 1 when the line was
 // written; 0 (after the message box "Can not open the logfile" when the file would not
 // open) otherwise.
 int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
-                       Protocol protocol, int mode, CString detail, CString serverTimeText);
+                       Protocol protocol, int mode, CString detail, CString serverTimeText,
+                       const int* pcZoneOffset = nullptr);
 
 // Reads a time text by the fixed positions of the layout Www Mmm DD HH:MM:SS YYYY (the
 // year being the last four characters) as C runtime local time. Seconds since 1970, or

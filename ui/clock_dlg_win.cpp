@@ -160,7 +160,8 @@ void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CSt
     const CWinApp* app = AfxGetApp();
     if (!app) return;
     WriteHistoryRecord(HistoryLogPath(app->GetProfilePath()), pcTimeText, m_settings.server,
-                       m_settings.protocol, mode, outcome.HistoryDetail(), outcome.serverTimeText);
+                       m_settings.protocol, mode, outcome.HistoryDetail(), outcome.serverTimeText,
+                       outcome.pcZoneOffset ? &*outcome.pcZoneOffset : nullptr);
 }
 
 template <class Command>

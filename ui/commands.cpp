@@ -21,6 +21,12 @@ CString CodeText(int errorCode) {
     text.Format("%i", errorCode);
     return text;
 }
+
+// The zone of the PC's text, for the protocols whose server text shows an instant.
+void NoteZone(const ServerQuery& query, CommandOutcome* out) {
+    if (query.protocol != kProtocolDaytime) out->pcZoneOffset = PcZoneOffsetSeconds();
+}
+
 }  // namespace
 
 CString CommandOutcome::HistoryDetail() const {
@@ -31,6 +37,7 @@ CString CommandOutcome::HistoryDetail() const {
 CommandOutcome CheckServerTime(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
+    NoteZone(query, &out);
     if (query.protocol == kProtocolTime || query.protocol == kProtocolDaytime) {
         int errorCode = 0;
         out.success = QueryTimeOrDaytime(query.protocol, query.server, query.timeOut, query.beep,
@@ -48,6 +55,7 @@ CommandOutcome CheckServerTime(const ServerQuery& query) {
 CommandOutcome AdjustPcClock(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
+    NoteZone(query, &out);
     if (query.protocol == kProtocolSntp) {
         out.success = AdjustSntp(query.server, query.timeOut, query.beep, query.referenceCheck,
                                  query.referenceHours, out.serverTimeText, out.pcTimeText,

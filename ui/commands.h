@@ -3,6 +3,8 @@
 // history records. Each runs exactly one query through the engine.
 #pragma once
 
+#include <optional>
+
 #include "engine/protocol.h"
 #include "framework/cstring.h"
 
@@ -23,6 +25,9 @@ struct CommandOutcome {
     CString pcTimeText;      // the PC's time, taken after the exchange
     CString statusText;      // "OK" or "ERROR (...)"
     CString errorText;       // SNTP: the engine's error text; TIME, DAYTIME: the error code
+    // SNTP and TIME: the PC's zone, in which pcTimeText is written, in seconds east of
+    // UTC; the server's text shows an instant. DAYTIME's text has no zone: none.
+    std::optional<int> pcZoneOffset;
 
     // The history record's detail: the status, and after a failure ":" and the error
     // text when there is one.

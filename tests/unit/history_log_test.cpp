@@ -20,9 +20,10 @@ class HistoryLog : public testing::Test {
     // The record goes where the program puts it: beside the profile. The protocol
     // is a number here, so that a value outside the three can be written too.
     int Write(const char* pc, const char* server, int protocol, int mode, const char* detail,
-              const char* serverTime) {
+              const char* serverTime, const int* pcZone = nullptr) {
         return WriteHistoryRecord(HistoryLogPath(Wide(dir.File(m_profile))), pc, server,
-                                  static_cast<Protocol>(protocol), mode, detail, serverTime);
+                                  static_cast<Protocol>(protocol), mode, detail, serverTime,
+                                  pcZone);
     }
     void UseProfile(const char* name) { m_profile = name; }
     std::string Log() const { return ReadFileBytes(dir.File("Tavrino.log")); }
@@ -84,6 +85,21 @@ TEST_F(HistoryLog, DifferenceIsSignedSecondsOrXWhenATimeIsMissing) {
               "Sun Jan 06 12:34:56 2002, s,    SNTP,  check, ERROR (recv), , x\r\n"
               ", s,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, x\r\n"
               ", s,    SNTP,  check, OK, , x\r\n");
+}
+
+TEST_F(HistoryLog, ThePcsTextIsReadInThePcsOwnZone) {
+    // The server's text shows an instant in the runtime's zone (Japan's): 03:34:50 UTC.
+    // The same PC instant, 03:34:56 UTC, as a PC in UTC, Japan and New York writes it.
+    const int utc = 0, japan = 32400, newYork = -18000;
+    Write("Sun Jan 06 03:34:56 2002", "s", 0, 0, "OK", kServerTime, &utc);
+    Write(kPcTime, "s", 1, 0, "OK", kServerTime, &japan);
+    Write("Sat Jan 05 22:34:56 2002", "s", 1, 1, "OK", kServerTime, &newYork);
+    Write("Thu Jan 01 08:59:59 1970", "s", 0, 0, "OK", kServerTime, &japan);  // before 1970
+    EXPECT_EQ(Log(),
+              "Sun Jan 06 03:34:56 2002, s,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, +6\r\n"
+              "Sun Jan 06 12:34:56 2002, s,    time,  check, OK, Sun Jan 06 12:34:50 2002, +6\r\n"
+              "Sat Jan 05 22:34:56 2002, s,    time, adjust, OK, Sun Jan 06 12:34:50 2002, +6\r\n"
+              "Thu Jan 01 08:59:59 1970, s,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, x\r\n");
 }
 
 TEST_F(HistoryLog, TimeThatCannotBeConvertedGivesXNotAMadeUpDifference) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "framework/afx_win.h"
+#include "framework/clock_win.h"
 #include "framework/handles_win.h"
 #include "framework/notify.h"
 #include "framework/strings.h"
@@ -188,6 +189,46 @@ TEST(WorkerThread, AutoDeletedThreadCleansUpAfterItself) {
     if (before >= 0) {
         EXPECT_LE(after, before);
     }
+}
+
+// Readers standing in for kernel32's: a tick at a fixed time, and a precise clock that
+// reads it plus an offset.
+constexpr long long kTickTime = 130000000000000000LL;
+long long preciseOffset = 0;
+VOID WINAPI FakeTick(LPFILETIME now) {
+    now->dwLowDateTime = static_cast<DWORD>(kTickTime);
+    now->dwHighDateTime = static_cast<DWORD>(kTickTime >> 32);
+}
+VOID WINAPI FakePrecise(LPFILETIME now) {
+    const long long time = kTickTime + preciseOffset;
+    now->dwLowDateTime = static_cast<DWORD>(time);
+    now->dwHighDateTime = static_cast<DWORD>(time >> 32);
+}
+FARPROC Windows7(const char*) { return nullptr; }
+FARPROC Windows10(const char* name) {
+    return std::string(name) == "GetSystemTimePreciseAsFileTime"
+               ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&FakePrecise))
+               : nullptr;
+}
+
+TEST(PcClock, ReadsThePreciseClockWhereThereIsOneAndItAgreesWithTheTick) {
+    struct Case {
+        Kernel32Lookup lookup;
+        long long offset;  // of the precise clock from the tick, 100 ns units
+        long long read;    // what the clock reads, from the tick
+    };
+    for (const Case& c : {Case{&Windows7, 5, 0}, Case{&Windows10, 5, 5},
+                          Case{&Windows10, -999999, -999999}, Case{&Windows10, 1000001, 0},
+                          Case{&Windows10, -1000001, 0}}) {
+        SCOPED_TRACE(c.offset);
+        preciseOffset = c.offset;
+        FILETIME now{};
+        ReadClockWith(LookUpPreciseClock(c.lookup), &FakeTick, &now);
+        EXPECT_EQ((static_cast<long long>(now.dwHighDateTime) << 32 | now.dwLowDateTime) - kTickTime,
+                  c.read);
+    }
+    // Wine's kernel32, as Windows 8 and later, has the precise clock.
+    EXPECT_STREQ(PlatformClockFunction(), "GetSystemTimePreciseAsFileTime");
 }
 
 }  // namespace
