@@ -20,6 +20,7 @@
 #include "engine/check_adjust.h"
 #include "framework/clock.h"
 #include "framework/context.h"
+#include "framework/crt_time.h"
 #include "framework/cstring.h"
 #include "framework/net_compat.h"
 
@@ -34,16 +35,7 @@ std::int64_t RealMicroseconds() {
         .count();
 }
 
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
+// The civil date of days since 1970-01-01 (proleptic Gregorian).
 SYSTEMTIME SystemTimeOf(std::int64_t microseconds) {
     std::int64_t days = microseconds / kMicrosecondsPerDay;
     std::int64_t rest = microseconds % kMicrosecondsPerDay;
@@ -72,7 +64,7 @@ SYSTEMTIME SystemTimeOf(std::int64_t microseconds) {
 }
 
 std::int64_t MicrosecondsOf(const SYSTEMTIME& t) {
-    const std::int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay);
+    const std::int64_t days = DaysSince1970(t.wYear, t.wMonth, t.wDay);
     return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000000LL + t.wSecond * 1000000LL +
            t.wMilliseconds * 1000LL;
 }
@@ -95,6 +87,7 @@ class RecordingClock : public IClock {
         return TRUE;
     }
     BOOL SetLocalTime(const SYSTEMTIME*) override { return FALSE; }
+    DWORD LastSetError() const override { return 0; }
 
     std::int64_t realAtSet = 0;
     SYSTEMTIME set{};

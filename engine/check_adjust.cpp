@@ -1,5 +1,6 @@
 #include "engine/check_adjust.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
@@ -11,7 +12,10 @@
 
 namespace {
 
-const char kClockRefused[] = "ERROR (localtime-set)";
+// How long an adjustment waits for the new time to reach a whole millisecond.
+constexpr auto kLongestWaitForMillisecond = std::chrono::microseconds(1000);
+// A bound on the readings of that wait, whatever the clock does.
+constexpr int kMostReadings = 100000;
 
 // A real-seconds time as a TimeStamp: the floor second modulo 2^32 and the whole
 // microseconds since it, for a time before 1970 as for any other. The value stays
@@ -45,6 +49,34 @@ bool SetClockToAnswer(Protocol protocol, std::uint32_t serverSeconds,
     SYSTEMTIME local{};
     ParseTimeText(serverTimeText, &local);
     return PcClock().SetLocalTime(&local) != FALSE;
+}
+
+// Microseconds from b to a; the seconds wrap modulo 2^32 as TimeStamp's do.
+long long MicrosecondsApart(const TimeStamp& a, const TimeStamp& b) {
+    const auto seconds = static_cast<std::int32_t>(a.seconds - b.seconds);
+    return seconds * 1000000LL + static_cast<long long>(a.microseconds) - b.microseconds;
+}
+
+// The time to set: the PC clock plus the offset, on a whole millisecond, which is all
+// that the clock takes. The clock is read again rather than the reply's arrival time
+// used, as validation and the dialog's end took time that it has gone on counting;
+// then read until the new time reaches its next whole millisecond (at most a
+// millisecond), so that it is not set up to a millisecond behind. A clock that does
+// not move on within that time is set from its last reading, cut to the millisecond.
+TimeStamp TargetOnTheMillisecond(double offset) {
+    TimeStamp now{};
+    ReadPcClock(&now);
+    TimeStamp reached = SplitRealSeconds(RealSeconds(now) + offset);
+    TimeStamp whole{reached.seconds, (reached.microseconds + 999) / 1000 * 1000};
+    if (whole.microseconds == 1000000) whole = TimeStamp{whole.seconds + 1, 0};
+    const auto start = std::chrono::steady_clock::now();
+    for (int reading = 0; reading < kMostReadings && MicrosecondsApart(reached, whole) < 0;
+         ++reading) {
+        if (std::chrono::steady_clock::now() - start > kLongestWaitForMillisecond) return reached;
+        ReadPcClock(&now);
+        reached = SplitRealSeconds(RealSeconds(now) + offset);
+    }
+    return MicrosecondsApart(reached, whole) < 0 ? reached : whole;
 }
 
 }  // namespace
@@ -86,15 +118,11 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
         return 0;
     }
 
-    // Read the clock again rather than use the reply's arrival time: validation and
-    // closing the dialog took time that the clock has gone on counting.
-    TimeStamp now{};
-    ReadPcClock(&now);
-    const TimeStamp target = SplitRealSeconds(RealSeconds(now) + offset);
-
+    const TimeStamp target = TargetOnTheMillisecond(offset);
     const SYSTEMTIME utc = TimeStampToSystemTime(target);
     if (!PcClock().SetSystemTime(&utc)) {
         statusText = kClockRefused;
+        errorText.Format("%lu", static_cast<unsigned long>(PcClock().LastSetError()));
         return 0;
     }
     serverTimeText = FormatServerTime(target.seconds);
@@ -115,6 +143,7 @@ int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, i
 
     if (!SetClockToAnswer(protocol, serverSeconds, serverTimeText)) {
         statusText = kClockRefused;
+        errorCode = static_cast<int>(PcClock().LastSetError());
         return 0;
     }
     statusText = "OK";

@@ -11,7 +11,12 @@ int CheckSntp(const CString& server, int timeout, int beep, int referenceCheck, 
               CString* serverTimeText, CString* pcTimeText, double* offset, CString& statusText,
               CString& errorText);
 
-// SNTP check, then the PC clock set in UTC by the measured offset.
+// The status of an adjustment whose setting the clock refused; the clock's error code
+// goes with it (errorText, errorCode).
+constexpr char kClockRefused[] = "ERROR (localtime-set)";
+
+// SNTP check, then the PC clock set in UTC by the measured offset, on a whole
+// millisecond.
 int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
                CString& serverTimeText, CString& pcTimeText, CString& statusText,
                CString& errorText);

@@ -15,7 +15,13 @@ class IClock {
     // Set the PC clock; FALSE when refused.
     virtual BOOL SetSystemTime(const SYSTEMTIME* utc) = 0;
     virtual BOOL SetLocalTime(const SYSTEMTIME* local) = 0;
+    // The system's error code of the last refused setting (1314 without the right to
+    // change the system time).
+    virtual DWORD LastSetError() const = 0;
 };
+
+// Windows' code for a call that needs a right the process does not hold.
+constexpr DWORD kErrorPrivilegeNotHeld = 1314;
 
 // The clock in force: the context's, or the platform clock when it has none.
 IClock& PcClock();

@@ -42,6 +42,7 @@ class PosixClock : public IClock {
         errno = EPERM;
         return FALSE;
     }
+    DWORD LastSetError() const override { return kErrorPrivilegeNotHeld; }
 };
 }  // namespace
 

@@ -31,12 +31,21 @@ class Win32Clock : public IClock {
         ReadClockWith(m_precise, &::GetSystemTimeAsFileTime, now);
     }
     void GetLocalTime(SYSTEMTIME* now) override { ::GetLocalTime(now); }
-    BOOL SetSystemTime(const SYSTEMTIME* utc) override { return ::SetSystemTime(utc); }
-    BOOL SetLocalTime(const SYSTEMTIME* local) override { return SetLocalTimeTwice(local); }
+    BOOL SetSystemTime(const SYSTEMTIME* utc) override { return Outcome(::SetSystemTime(utc)); }
+    BOOL SetLocalTime(const SYSTEMTIME* local) override {
+        return Outcome(SetLocalTimeTwice(local));
+    }
+    DWORD LastSetError() const override { return m_setError; }
     bool Precise() const { return m_precise != nullptr; }
 
   private:
+    BOOL Outcome(BOOL set) {
+        m_setError = set ? 0 : GetLastError();
+        return set;
+    }
+
     FileTimeReader m_precise;  // looked up once: the program still starts on Windows 7
+    DWORD m_setError = 0;      // the clock is set on the user-interface thread only
 };
 
 Win32Clock& TheClock() {

@@ -27,7 +27,13 @@ class FakeClock : public IClock {
         m_followOffset = offsetMicroseconds;
     }
     void SetLocal(const SYSTEMTIME& local) { m_local = local; }
-    void RefuseSetting(bool refuse) { m_refuse = refuse; }
+    void RefuseSetting(bool refuse, DWORD error = kErrorPrivilegeNotHeld) {
+        m_refuse = refuse;
+        m_error = error;
+    }
+    // From now on each reading of the UTC clock advances it by step microseconds, as a
+    // running clock read in a loop.
+    void StepEachRead(std::int64_t step) { m_step = step; }
 
     void GetSystemTimeAsFileTime(FILETIME* now) override {
         if (m_following) {
@@ -37,6 +43,7 @@ class FakeClock : public IClock {
             *now = FileTimeOf(since1970.count() + m_followOffset);
         } else {
             *now = m_now;
+            if (m_step != 0) m_now = FileTimeOfTicks(Ticks(m_now) + m_step * 10);
         }
     }
     void GetLocalTime(SYSTEMTIME* now) override { *now = m_local; }
@@ -48,6 +55,7 @@ class FakeClock : public IClock {
         localTimesSet.push_back(*local);
         return m_refuse ? FALSE : TRUE;
     }
+    DWORD LastSetError() const override { return m_refuse ? m_error : 0; }
 
     std::vector<SYSTEMTIME> systemTimesSet;
     std::vector<SYSTEMTIME> localTimesSet;
@@ -55,6 +63,10 @@ class FakeClock : public IClock {
   private:
     static FILETIME FileTimeOf(std::int64_t microsecondsSince1970) {
         return FileTimeOfTicks(kFileTime1970 + microsecondsSince1970 * 10);
+    }
+    static std::int64_t Ticks(const FILETIME& t) {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(t.dwHighDateTime) << 32 |
+                                         t.dwLowDateTime);
     }
     static FILETIME FileTimeOfTicks(std::int64_t ticks) {
         FILETIME t;
@@ -67,6 +79,8 @@ class FakeClock : public IClock {
     FILETIME m_now{};
     SYSTEMTIME m_local{};
     bool m_refuse = false;
+    DWORD m_error = 0;
+    std::int64_t m_step = 0;
     bool m_following = false;
     std::int64_t m_followOffset = 0;
 };

@@ -149,6 +149,7 @@ class EngineTest : public testing::Test {
         clock.SetUtc(kSunday2002, 0);
         clock.SetLocal(kLocalBefore);
         clock.RefuseSetting(false);
+        clock.StepEachRead(0);
         clock.systemTimesSet.clear();
         clock.localTimesSet.clear();
     }
@@ -446,15 +447,31 @@ TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
     ExpectBeeps(1);
 }
 
-TEST_F(AdjustSntpTest, RefusedSettingIsReportedWithoutABeep) {
-    clock.RefuseSetting(true);
+TEST_F(AdjustSntpTest, TheClockIsSetOnTheMillisecondTheNewTimeReaches) {
+    // The new time is x.750250 when the clock is read: a clock that runs on is set at
+    // x.751 once the new time has reached it; one that stands still, cut to x.750.
+    for (const auto& [step, milliseconds] : {std::pair<int, int>{100, 751}, {0, 750}}) {
+        SCOPED_TRACE(step);
+        Reset();
+        SntpServerAt(At(kSunday2002, 250000));
+        script.utcAfterMicroseconds = 500250;
+        clock.StepEachRead(step);
+        Places p;
+        EXPECT_EQ(AdjustSntp(p), 1);
+        ExpectOneSetting(clock.systemTimesSet,
+                         Time(2002, 1, 0, 6, 12, 35, 1, static_cast<WORD>(milliseconds)));
+    }
+}
+
+TEST_F(AdjustSntpTest, RefusedSettingIsReportedWithTheClocksCodeWithoutABeep) {
+    clock.RefuseSetting(true, 5);
     SntpServerAt(At(kSunday2002, 250000));
     script.utcAfterMicroseconds = 500000;
     Places p;
     EXPECT_EQ(AdjustSntp(p, 1), 0);
     ExpectOneSetting(clock.systemTimesSet, Time(2002, 1, 0, 6, 12, 35, 1, 750));
     EXPECT_EQ(p.status, "ERROR (localtime-set)");
-    EXPECT_EQ(p.error, "error untouched");
+    EXPECT_EQ(p.error, "5");
     EXPECT_EQ(p.server, "server untouched");
     EXPECT_EQ(p.pc, kPcTextAfter);
     ExpectBeeps(0);
@@ -632,7 +649,7 @@ TEST_F(TimeDaytimeTest, AdjustHandsOtherLayoutsOnAsMonthZero) {
             EXPECT_EQ(AdjustTime(kProtocolDaytime, p, 1), refuse ? 0 : 1);
             ExpectOneSetting(clock.localTimesSet, c.expected);
             EXPECT_EQ(p.status, refuse ? "ERROR (localtime-set)" : "OK");
-            EXPECT_EQ(p.code, -7);
+            EXPECT_EQ(p.code, refuse ? 1314 : -7);
             EXPECT_EQ(p.pc, kPcTextAfter);
             ExpectBeeps(0);
         }
@@ -649,7 +666,7 @@ TEST_F(TimeDaytimeTest, AdjustRefusedKeepsTheServersText) {
     EXPECT_EQ(p.status, "ERROR (localtime-set)");
     EXPECT_EQ(p.server, "Sun Jan 06 21:34:56 2002");
     EXPECT_EQ(p.pc, kPcTextAfter);
-    EXPECT_EQ(p.code, -7);
+    EXPECT_EQ(p.code, 1314);  // the clock's refusal: no right to set it
     ExpectBeeps(0);
 }
 
