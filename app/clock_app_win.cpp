@@ -10,8 +10,16 @@
 #include "logging/event_log.h"
 #include "res/string_ids.h"
 #include "ui/clock_dlg_win.h"
+#include "ui/elevation.h"
 
 CClockApp theApp;
+
+namespace {
+
+// How long an instance started by the elevation offer waits for the one that offered.
+constexpr DWORD kHandOverWaitMs = 10000;
+
+}  // namespace
 
 void CClockApp::RecordTimeZone(const char* key) { WriteProfileString("TZ", key, TimeZoneRecord()); }
 
@@ -20,12 +28,19 @@ BOOL CClockApp::InitInstance() {
 
     // One copy per executable name. The mutex is held, unreleased, as long as the
     // application object lives; a copy under another name is another program.
+    const bool startedByOffer = StartedByElevationOffer(m_lpCmdLine);
     HANDLE mutex = CreateMutexW(nullptr, TRUE, Widen(appName).c_str());
     const DWORD created = GetLastError();  // before anything else can change it
     m_hInstanceMutex.Reset(mutex);
     if (m_hInstanceMutex && created == ERROR_ALREADY_EXISTS) {
-        AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
-        return FALSE;
+        // The instance that offered to start this one as administrator ends as this
+        // one starts; its mutex comes free (abandoned) when it has.
+        const DWORD handedOver =
+            startedByOffer ? WaitForSingleObject(mutex, kHandOverWaitMs) : WAIT_TIMEOUT;
+        if (handedOver != WAIT_OBJECT_0 && handedOver != WAIT_ABANDONED) {
+            AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
+            return FALSE;
+        }
     }
 
     if (!AfxSocketInit()) {
@@ -49,7 +64,7 @@ BOOL CClockApp::InitInstance() {
     ClearDaylightFlag();
     RecordTimeZone("tz2");
 
-    CClockDlg dialog(appName);
+    CClockDlg dialog(appName, startedByOffer);
     dialog.DoModal();
     return FALSE;
 }

@@ -55,11 +55,13 @@ int AfxMessageBox(const CString& text) {
     return IDOK;
 }
 
-void ShowMessageBox(const CString& text) {
+int AfxMessageBox(const CString& text, UINT type) {
     HWND owner = AfxGetMainWnd();
     if (owner && !IsWindow(owner)) owner = nullptr;
-    MessageBoxW(owner, Widen(text).c_str(), Widen(AfxGetAppName()).c_str(), MB_OK);
+    return MessageBoxW(owner, Widen(text).c_str(), Widen(AfxGetAppName()).c_str(), type);
 }
+
+void ShowMessageBox(const CString& text) { AfxMessageBox(text, MB_OK); }
 
 BOOL AfxSocketInit() {
     static SocketLibrary library;

@@ -24,6 +24,10 @@ void AfxSetMainWnd(HWND window);
 // A plain OK box with the text, through the notification seam; returns IDOK.
 int AfxMessageBox(const CString& text);
 
+// A box that asks (type: MB_YESNO and an icon, say), owned by the main window; the
+// button pressed. Always a real box: a question needs an answer.
+int AfxMessageBox(const CString& text, UINT type);
+
 // The real message box: a sink for the notification seam (BindMessageSink).
 void ShowMessageBox(const CString& text);
 

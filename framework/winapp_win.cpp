@@ -40,9 +40,11 @@ BOOL CWinApp::WriteProfileString(const CString& section, const CString& key, con
                                       Widen(value).c_str(), m_strProfilePath.c_str());
 }
 
-CString AfxGetCommandTail() {
+CString AfxGetCommandTail() { return Narrow(AfxGetCommandTailW().c_str()); }
+
+std::wstring AfxGetCommandTailW() {
     const wchar_t* line = GetCommandLineW();
-    if (!line) return CString();
+    if (!line) return std::wstring();
     // The program's name ends at the closing quote, or at the first blank.
     if (*line == L'"') {
         ++line;
@@ -52,5 +54,5 @@ CString AfxGetCommandTail() {
         while (*line && *line != L' ' && *line != L'\t') ++line;
     }
     while (*line == L' ' || *line == L'\t') ++line;
-    return Narrow(line);
+    return line;
 }

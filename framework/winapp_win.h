@@ -41,3 +41,5 @@ CWinApp* AfxGetApp();
 
 // The command line after the program's name, read as UTF-16 and held as code page 932.
 CString AfxGetCommandTail();
+// The same as the system gives it (wide).
+std::wstring AfxGetCommandTailW();

@@ -14,6 +14,7 @@
 #include "res/string_ids.h"
 #include "settings/editor_link.h"
 #include "settings/profile_section_win.h"
+#include "ui/elevation_win.h"
 #include "ui/notice_dlg_win.h"
 
 namespace {
@@ -47,9 +48,10 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
-CClockDlg::CClockDlg(const CString& propertyName, HWND parent)
+CClockDlg::CClockDlg(const CString& propertyName, bool startedByOffer, HWND parent)
     : CDialog(IDD_MAIN, parent),
       m_strPropertyName(propertyName),
+      m_bStartedByOffer(startedByOffer),
       m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN))),
       m_retryTimer(this, TIMER_RETRY),
       m_adjustAtTimer(this, TIMER_ADJUSTAT),
@@ -204,11 +206,20 @@ void CClockDlg::OnCheck() {
     });
 }
 
-void CClockDlg::OnAdjust() {
+void CClockDlg::OnAdjust() { AdjustNow(true); }
+
+void CClockDlg::AdjustNow(bool asked) {
     UpdateData(TRUE);
     if (!PreQueryGuard()) return;
     m_retry.manualStart = 1;
-    RunCommand([this] { RunAdjustment(); });
+    RunCommand([this, asked] {
+        m_lastAdjustment = CommandOutcome();
+        RunAdjustment();
+        // An instance started as administrator takes over: this one ends.
+        if (asked && !m_bEnding && OfferElevation(m_lastAdjustment, m_bStartedByOffer)) {
+            OnCancel();
+        }
+    });
     UpdateData(FALSE);
 }
 
@@ -217,6 +228,7 @@ int CClockDlg::AdjustClock() {
     UpdateData(FALSE);
 
     const CommandOutcome outcome = AdjustPcClock(Query());
+    m_lastAdjustment = outcome;
     RecordHistory(kModeAdjust, outcome, outcome.pcTimeText);
     if (outcome.success) {
         m_strServerTime = outcome.serverTimeText;
@@ -338,7 +350,11 @@ void CClockDlg::OnShowWindow(BOOL, UINT) {
     } else if (m_settings.windowPos) {
         RestoreWindowPos(m_hWnd);
     }
-    if (m_settings.autoAdjust) OnAdjust();
+    if (m_bStartedByOffer) {
+        AdjustNow(true);
+    } else if (m_settings.autoAdjust) {
+        AdjustNow(false);
+    }
 }
 
 // A window that starts minimized takes no keystrokes meant for another.

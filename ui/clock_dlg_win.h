@@ -26,8 +26,10 @@ constexpr UINT_PTR TIMER_CHECK = 10;    // a check; never armed by the window it
 class CClockDlg : public CDialog, private AdjustmentHost {
   public:
     // The window carries the property propertyName (named after the executable; none
-    // when empty) from before its first show until it is destroyed.
-    explicit CClockDlg(const CString& propertyName = CString(), HWND parent = nullptr);
+    // when empty) from before its first show until it is destroyed. An instance that
+    // the elevation offer started (startedByOffer) adjusts as soon as it is shown.
+    explicit CClockDlg(const CString& propertyName = CString(), bool startedByOffer = false,
+                       HWND parent = nullptr);
 
   protected:
     BOOL OnInitDialog() override;
@@ -67,6 +69,9 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     // A command of a timer: now, or after the command under way.
     void RunTimerCommand(UINT_PTR id);
     void RunDailyAdjustment();
+    // An adjustment run as a command; one that the user asked for (asked) may end in
+    // the elevation offer.
+    void AdjustNow(bool asked);
     // One adjustment exchange with its display and history record; 1 on success.
     int AdjustClock();
     // An adjustment run with its retry series and result notice; 1 on success.
@@ -91,10 +96,12 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     }
 
     CString m_strPropertyName;
+    bool m_bStartedByOffer;
     HICON m_hIcon;
     // The settings as the last load read them; SHIFT at start turns two of them off.
     ProfileSettings m_settings;
     RetryState m_retry;
+    CommandOutcome m_lastAdjustment;  // of the run under way
     // Shown in the controls (data exchange).
     CString m_strPcTime;
     CString m_strServerTime;

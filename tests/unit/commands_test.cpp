@@ -1,6 +1,7 @@
 // The main window's commands against the fake server: which texts a check and an
 // adjustment leave, and the history detail that each outcome records.
 #include "ui/commands.h"
+#include "ui/elevation.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,33 @@ TEST(Commands, WithoutAServerNameNobodyIsAsked) {
         }
     }
     EXPECT_TRUE(clock.systemTimesSet.empty() && clock.localTimesSet.empty());
+}
+
+// Only a refusal for want of the right is worth starting again as administrator, and
+// an instance so started only says that even so the clock refused.
+TEST(ElevationOffer, FollowsARefusalForWantOfTheRightOnly) {
+    struct Case {
+        int success;
+        const char* status;
+        const char* error;
+        bool startedByOffer;
+        ElevationOffer offer;
+    };
+    for (const Case& c : {Case{0, "ERROR (localtime-set)", "1314", false, ElevationOffer::kRestart},
+                          Case{0, "ERROR (localtime-set)", "1314", true,
+                               ElevationOffer::kRefusedAsAdmin},
+                          Case{0, "ERROR (localtime-set)", "87", false, ElevationOffer::kNone},
+                          Case{0, "ERROR (TimeOut)", "1314", false, ElevationOffer::kNone},
+                          Case{1, "OK", "", true, ElevationOffer::kNone}}) {
+        SCOPED_TRACE(std::string(c.status) + " " + c.error);
+        CommandOutcome outcome;
+        outcome.success = c.success;
+        outcome.statusText = c.status;
+        outcome.errorText = c.error;
+        EXPECT_EQ(OfferAfterAdjustment(outcome, c.startedByOffer), c.offer);
+    }
+    EXPECT_TRUE(StartedByElevationOffer("/Dsntp /Elevated"));
+    EXPECT_FALSE(StartedByElevationOffer("/Dsntp"));
 }
 
 }  // namespace
