@@ -6,6 +6,8 @@
 //         ON_WM_TIMER()                  void OnTimer(UINT_PTR id)
 //         ON_WM_SHOWWINDOW()             void OnShowWindow(BOOL shown, UINT status)
 //         ON_WM_DESTROY()                void OnDestroy()
+//         ON_WM_TIMECHANGE()             void OnTimeChange()
+//         ON_WM_POWERBROADCAST()         void OnPowerBroadcast(UINT event)
 //         ON_WM_CLOSE()                  void OnClose()
 //         ON_WM_SYSCOMMAND()             void OnSysCommand(UINT id, LPARAM lParam)
 //         ON_WM_PAINT()                  void OnPaint()
@@ -15,7 +17,7 @@
 //     END_MESSAGE_MAP()
 //
 // The entry also fixes how the dialog procedure answers once the handler has run
-// (MessageReply): the first three keep the dialog manager's default handling as well.
+// (MessageReply): the first five keep the dialog manager's default handling as well.
 // ON_COMMAND takes a click, a menu item or an accelerator; ON_MESSAGE the program's
 // own messages (WM_USER and above) only. The dialog object is attached to its window
 // at WM_INITDIALOG: messages before that, WM_CREATE among them, never reach the map.
@@ -172,6 +174,12 @@ struct MessageThunks {
         return 0;
     }
     template <auto handler>
+    static LRESULT PowerBroadcast(T& dialog, WPARAM wParam, LPARAM) {
+        static_assert(FitsEntry<T, handler, void(UINT)>());
+        (dialog.*handler)(static_cast<UINT>(wParam));
+        return 0;
+    }
+    template <auto handler>
     static LRESULT Plain(T& dialog, WPARAM, LPARAM) {
         static_assert(FitsEntry<T, handler, void()>());
         (dialog.*handler)();
@@ -238,6 +246,12 @@ constexpr UINT PrivateMessage() {
 #define ON_WM_SHOWWINDOW() \
     TAVRINO_MAP_ENTRY(WM_SHOWWINDOW, 0, MessageReply::kDefault, ShowWindow, OnShowWindow)
 #define ON_WM_DESTROY() TAVRINO_MAP_ENTRY(WM_DESTROY, 0, MessageReply::kDefault, Plain, OnDestroy)
+#define ON_WM_TIMECHANGE() \
+    TAVRINO_MAP_ENTRY(WM_TIMECHANGE, 0, MessageReply::kDefault, Plain, OnTimeChange)
+// The power event (PBT_...) only; the system's own answer follows.
+#define ON_WM_POWERBROADCAST()                                                          \
+    TAVRINO_MAP_ENTRY(WM_POWERBROADCAST, 0, MessageReply::kDefault, PowerBroadcast, \
+                      OnPowerBroadcast)
 // A close request that the handler answers itself: the dialog manager would turn it
 // into IDCANCEL.
 #define ON_WM_CLOSE() TAVRINO_MAP_ENTRY(WM_CLOSE, 0, MessageReply::kResult, Plain, OnClose)

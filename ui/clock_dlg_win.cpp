@@ -13,7 +13,6 @@
 #include "res/resource.h"
 #include "res/string_ids.h"
 #include "settings/editor_link.h"
-#include "settings/profile_section_win.h"
 #include "ui/elevation_win.h"
 #include "ui/notice_dlg_win.h"
 
@@ -30,6 +29,10 @@ constexpr std::uint32_t kExitNoticeMs = 2000;
 // Rounds of waiting work run after a command; work that keeps arriving during them
 // waits for the next command.
 constexpr int kDeferredRounds = 4;
+// Work that may wait for a command besides the timers and a reload: the daily timer
+// armed anew after a clock change, or after the PC woke up.
+constexpr int kWorkRearm = -2;
+constexpr int kWorkResume = -3;
 
 }  // namespace
 
@@ -46,6 +49,8 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_MESSAGE(WM_GIVE_BACK_FOREGROUND, OnGiveBackForeground)
     ON_COMMAND(IDC_VOICE, OnVoice)
     ON_WM_DESTROY()
+    ON_WM_TIMECHANGE()
+    ON_WM_POWERBROADCAST()
 END_MESSAGE_MAP()
 
 CClockDlg::CClockDlg(const CString& propertyName, bool startedByOffer, HWND parent)
@@ -101,43 +106,6 @@ LRESULT CClockDlg::OnSetEnvNotify(WPARAM code, LPARAM window) {
     return 0;
 }
 
-void CClockDlg::LoadSettings() {
-    // What the controls show now survives the load.
-    UpdateData(TRUE);
-    // The reference time and the restore flag keep their values where the profile
-    // gives none.
-    m_settings = ReadProfileSettings(ProfileSection(AfxGetApp()), m_settings);
-    m_retry.manualStart = 0;
-    m_retry.scheduledStart = 0;
-    SetDlgItemText(IDC_SERVER, m_settings.server);
-    SetDlgItemText(IDC_PROTOCOL, ProtocolName(m_settings.protocol));
-    m_statusLine.ShowTexts(m_settings);
-    ShowRetryText(Series().CountText());
-    ArmAdjustAtTimer(false);
-    UpdateData(FALSE);
-}
-
-void CClockDlg::ReloadSettings() {
-    // The command under way keeps the server, protocol and switches it started with.
-    if (m_gate.Busy()) {
-        m_gate.Defer(CommandGate::kReload);
-        return;
-    }
-    ReloadSettingsNow();
-}
-
-void CClockDlg::ReloadSettingsNow() {
-    KillAllTimers();
-    LoadSettings();
-    LayoutIndicatorLine();
-    m_statusLine.StartClock(m_settings);
-}
-
-void CClockDlg::LayoutIndicatorLine() {
-    m_heights.Apply(m_hWnd, GetDlgItem(IDC_IND_MARKER), m_settings.indicatorLine != 0);
-    if (m_settings.indicatorLine) m_statusLine.EnableIndicators(m_settings);
-}
-
 ServerQuery CClockDlg::Query() const {
     ServerQuery query;
     query.server = m_settings.server;
@@ -179,14 +147,42 @@ void CClockDlg::RunCommand(Command command) {
         if (work.empty()) break;
         for (int item : work) {
             if (m_bEnding) break;
-            if (item == CommandGate::kReload) {
-                ReloadSettingsNow();
-            } else {
-                RunTimerCommand(static_cast<UINT_PTR>(item));
-            }
+            RunWork(item);
         }
     }
     m_bDraining = false;
+}
+
+void CClockDlg::RunWork(int item) {
+    if (item == CommandGate::kReload) {
+        ReloadSettingsNow();
+    } else if (item == kWorkRearm) {
+        ArmAdjustAtTimer();
+    } else if (item == kWorkResume) {
+        ArmAdjustAtTimer(true);
+    } else {
+        RunTimerCommand(static_cast<UINT_PTR>(item));
+    }
+}
+
+// The clock was set (by this program too): the daily time is counted from it anew.
+void CClockDlg::OnTimeChange() {
+    if (m_gate.Busy()) {
+        m_gate.Defer(kWorkRearm);
+    } else {
+        RunWork(kWorkRearm);
+    }
+}
+
+// A window timer counts the time the PC slept in its own way; the daily time is
+// counted again from the clock as it stands once the PC has woken up.
+void CClockDlg::OnPowerBroadcast(UINT event) {
+    if (event != PBT_APMRESUMEAUTOMATIC) return;
+    if (m_gate.Busy()) {
+        m_gate.Defer(kWorkResume);
+    } else {
+        RunWork(kWorkResume);
+    }
 }
 
 void CClockDlg::OnCheck() {
@@ -281,10 +277,10 @@ void CClockDlg::OnTimer(UINT_PTR id) {
             m_editor.OnTimer();
             break;
         case TIMER_ADJUSTAT:
-            // One firing is one run: the timer points at tomorrow at once, so no second
-            // tick comes while this one waits or runs, and one that waits long stays
-            // tomorrow's.
-            ArmAdjustAtTimer(true);
+            // One firing is one run: the timer points at the next run at once, so no
+            // second tick comes while this one waits or runs.
+            m_doneRun = m_armedRun;
+            ArmAdjustAtTimer();
             [[fallthrough]];
         case TIMER_RETRY:
         case TIMER_CHECK:
@@ -319,18 +315,19 @@ void CClockDlg::RunTimerCommand(UINT_PTR id) {
 void CClockDlg::RunDailyAdjustment() {
     m_retry.scheduledStart = 1;
     RunAdjustment();
-    // From the end of this run to the same time tomorrow, while still wanted.
-    ArmAdjustAtTimer(true);
+    // From the end of this run to the next, while still wanted.
+    ArmAdjustAtTimer();
 }
 
-void CClockDlg::ArmAdjustAtTimer(bool tomorrow) {
+void CClockDlg::ArmAdjustAtTimer(bool resumed) {
     m_adjustAtTimer.Kill();
     if (!m_settings.adjustAt) return;
     SYSTEMTIME now{};
     PcClock().GetLocalTime(&now);
-    const auto delay = tomorrow ? &NextDayDelaySeconds : &AdjustAtDelaySeconds;
-    const int seconds = delay(now.wHour, now.wMinute, now.wSecond, m_settings.adjustHour,
-                              m_settings.adjustMinute);
+    const int hour = m_settings.adjustHour, minute = m_settings.adjustMinute;
+    const DailyRun armed = m_armedRun;
+    const int seconds = resumed ? ResumeDailyRun(now, hour, minute, armed, m_doneRun, &m_armedRun)
+                                : NextDailyRun(now, hour, minute, m_doneRun, &m_armedRun);
     m_adjustAtTimer.Set(static_cast<UINT>(seconds) * 1000u);
 }
 

@@ -48,11 +48,14 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     LRESULT OnGiveBackForeground(WPARAM, LPARAM);
     void OnVoice();
     void OnDestroy();
+    void OnTimeChange();
+    void OnPowerBroadcast(UINT event);
 
   private:
     // The icons and the system menu's entries (clock_dlg_chrome_win.cpp).
     void SetUpChrome();
-    // The settings from the profile, into the window and its daily timer.
+    // The settings from the profile, into the window and its daily timer
+    // (clock_dlg_settings_win.cpp).
     void LoadSettings();
     // Re-reads the settings; asked for during a command, it waits for its end.
     void ReloadSettings();
@@ -68,6 +71,8 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     void RunCommand(Command command);
     // A command of a timer: now, or after the command under way.
     void RunTimerCommand(UINT_PTR id);
+    // Work that waited for a command: a reload, a timer's command, the daily timer.
+    void RunWork(int item);
     void RunDailyAdjustment();
     // An adjustment run as a command; one that the user asked for (asked) may end in
     // the elevation offer.
@@ -79,9 +84,9 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     RetrySeries Series();
     void RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText);
     void TerminateAfterAdjust();
-    // Arms the daily timer while the daily adjustment is on: for the next daily time,
-    // or (tomorrow) for the next day's once that time has come.
-    void ArmAdjustAtTimer(bool tomorrow);
+    // Arms the daily timer while the daily adjustment is on, for the next run from the
+    // clock as it stands; after the PC woke up (resumed), for a run it slept through.
+    void ArmAdjustAtTimer(bool resumed = false);
     void KillAllTimers();
 
     // AdjustmentHost: what a run asks of the window.
@@ -109,6 +114,8 @@ class CClockDlg : public CDialog, private AdjustmentHost {
 
     CDialogTimer m_retryTimer;
     CDialogTimer m_adjustAtTimer;
+    DailyRun m_armedRun;  // the daily run the timer points at
+    DailyRun m_doneRun;   // the last one whose tick came
     CStatusLine m_statusLine;
     CEditorLink m_editor;
     CWindowHeights m_heights;

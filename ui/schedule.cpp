@@ -1,10 +1,11 @@
 #include "ui/schedule.h"
 
+#include "framework/crt_time.h"
 #include "ui/status_texts.h"
 
 namespace {
 
-constexpr int kHalfDay = 43200;  // seconds
+constexpr int kDay = 86400;  // seconds
 
 }  // namespace
 
@@ -14,9 +15,30 @@ int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMin
     return now < target ? target - now : 86400 - (now - target);
 }
 
-int NextDayDelaySeconds(int hour, int minute, int second, int atHour, int atMinute) {
-    const int delay = AdjustAtDelaySeconds(hour, minute, second, atHour, atMinute);
-    return delay < kHalfDay ? delay + 2 * kHalfDay : delay;
+int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& done,
+                 DailyRun* next) {
+    int delay = AdjustAtDelaySeconds(now.wHour, now.wMinute, now.wSecond, atHour, atMinute);
+    const long long today = DaysSince1970(now.wYear, now.wMonth, now.wDay);
+    const int secondOfDay = now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
+    *next = DailyRun{secondOfDay + delay >= kDay ? today + 1 : today, atHour * 60 + atMinute};
+    if (*next == done) {
+        delay += kDay;
+        next->day += 1;
+    }
+    return delay;
+}
+
+int ResumeDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                   const DailyRun& done, DailyRun* next) {
+    const long long today = DaysSince1970(now.wYear, now.wMonth, now.wDay);
+    const int minuteOfDay = now.wHour * 60 + now.wMinute;
+    const bool come = armed.day >= 0 && (armed.day < today ||
+                                         (armed.day == today && armed.minute <= minuteOfDay));
+    if (come && armed != done) {
+        *next = armed;
+        return kResumeCatchUpSeconds;
+    }
+    return NextDailyRun(now, atHour, atMinute, done, next);
 }
 
 CString RetrySeries::CountText() const { return RetryCountText(retryCount); }

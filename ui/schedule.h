@@ -7,16 +7,37 @@
 #include <cstdint>
 
 #include "framework/cstring.h"
+#include "framework/win_types.h"
 
 // Seconds from the local time of day now (hour, minute, second) until the next
 // daily adjustment at atHour:atMinute: later today, or the same time tomorrow, a
 // whole day when it is that time now.
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute);
 
-// The same after the daily time has come (its tick, its run): the next day's time. A
-// daily time less than half a day ahead is today's again only because the run has set
-// a fast clock back past it (or the tick came early by the clock); it is a day later.
-int NextDayDelaySeconds(int hour, int minute, int second, int atHour, int atMinute);
+// One daily time on one day: the local date as days since 1970 and the minute of the
+// day. day -1 is none.
+struct DailyRun {
+    long long day = -1;
+    int minute = 0;
+    bool operator==(const DailyRun& other) const {
+        return day == other.day && minute == other.minute;
+    }
+    bool operator!=(const DailyRun& other) const { return !(*this == other); }
+};
+
+// The next daily run at atHour:atMinute from the local time now, in *next, and the
+// seconds until it. A run equal to done has had its turn (its tick came): the next
+// day's follows, so that a run that set a fast clock back before the daily time, or a
+// clock change just after it, brings no second run.
+int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& done,
+                 DailyRun* next);
+
+// After the PC wakes up: a run that the timer pointed at (armed) and whose time came
+// while the PC slept, not done, runs once in kResumeCatchUpSeconds, when the network is
+// back (*next is armed then); otherwise the next run from the clock as it stands.
+constexpr int kResumeCatchUpSeconds = 30;
+int ResumeDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                   const DailyRun& done, DailyRun* next);
 
 // What an adjustment run needs of the window: one adjustment, its result notice,
 // the retry timer (whose state changes only when the timer call succeeds), the

@@ -1,5 +1,6 @@
 // The main window's time-driven decisions with simulated time: the daily delay, the
 // retry series, commands that wait for one another, and the placement on screen.
+#include "framework/crt_time.h"
 #include "ui/command_gate.h"
 #include "ui/placement.h"
 #include "ui/schedule.h"
@@ -24,11 +25,43 @@ TEST(AdjustAt, TheDelayReachesTheNextTimeOfDay) {
             << c.hour << ":" << c.minute << ":" << c.second << " for " << c.atHour << ":"
             << c.atMinute;
     }
-    // Once the time has come, the next is tomorrow's, also when the run set the clock back.
-    for (const Case& c : {Case{12, 0, 0, 12, 0, 86400}, Case{11, 59, 58, 12, 0, 86402},
-                          Case{12, 0, 5, 12, 0, 86395}, Case{23, 59, 59, 0, 0, 86401}}) {
-        EXPECT_EQ(NextDayDelaySeconds(c.hour, c.minute, c.second, c.atHour, c.atMinute), c.delay)
-            << c.hour << ":" << c.minute << ":" << c.second;
+}
+
+TEST(AdjustAt, ARunThatHasHadItsTurnComesAgainTheNextDayOnly) {
+    const long long today = DaysSince1970(2026, 12, 7);
+    const DailyRun none, noon{today, 720}, noonTomorrow{today + 1, 720};
+    auto at = [](int hour, int minute, int second) {
+        SYSTEMTIME t{};
+        t.wYear = 2026;
+        t.wMonth = 12;
+        t.wDay = 7;
+        t.wHour = static_cast<WORD>(hour);
+        t.wMinute = static_cast<WORD>(minute);
+        t.wSecond = static_cast<WORD>(second);
+        return t;
+    };
+    struct Case {
+        SYSTEMTIME now;
+        bool resume;  // the PC wakes up, the timer having pointed at today's noon
+        DailyRun done, next;
+        int delay;
+    };
+    for (const Case& c : {
+             Case{at(11, 59, 58), false, none, noon, 2},
+             Case{at(11, 59, 58), false, noon, noonTomorrow, 86402},  // a fast clock set back
+             Case{at(12, 0, 5), false, noon, noonTomorrow, 86395},    // a clock changed after it
+             Case{at(12, 0, 0), false, none, noonTomorrow, 86400},
+             Case{at(13, 0, 0), true, none, noon, kResumeCatchUpSeconds},  // slept through it
+             Case{at(13, 0, 0), true, noon, noonTomorrow, 82800},          // it ran before
+             Case{at(11, 0, 0), true, none, noon, 3600},                   // it is still to come
+         }) {
+        SCOPED_TRACE(std::to_string(c.now.wHour) + ":" + std::to_string(c.now.wSecond) +
+                     (c.resume ? " resumed" : ""));
+        DailyRun next;
+        const int delay = c.resume ? ResumeDailyRun(c.now, 12, 0, noon, c.done, &next)
+                                   : NextDailyRun(c.now, 12, 0, c.done, &next);
+        EXPECT_EQ(delay, c.delay);
+        EXPECT_TRUE(next == c.next) << next.day << " " << next.minute;
     }
 }
 

@@ -320,7 +320,7 @@ void PumpMessages(DWORD milliseconds) {
 TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWait) {
     // Started a second before the daily time: the run's query outlasts that second
     // twice over, and it sets a clock that ran two seconds fast back before the daily
-    // time. The day's adjustment is made once.
+    // time, which Windows announces. The day's adjustment is made once.
     SYSTEMTIME almost{};
     almost.wHour = 11;
     almost.wMinute = 59;
@@ -331,6 +331,7 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWai
         if (FakeQueries::servers.size() > 1) return;
         almost.wSecond = 58;
         clock.SetLocal(almost);
+        SendMessageW(giveUpWindow, WM_TIMECHANGE, 0, 0);
         PumpMessages(2500);
         SetTimer(nullptr, 0, 3000, &GiveUp);
     };
@@ -342,6 +343,26 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWai
         &PressEscapeOnNotices);
     EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
     EXPECT_EQ(clock.systemTimesSet.size(), 1u);
+}
+
+TEST_F(ScheduledRuns, TheDailyTimeIsCountedAgainWhenTheClockChanges) {
+    SYSTEMTIME morning{};
+    morning.wHour = 11;
+    clock.SetLocal(morning);
+    closeAfterAct = false;
+    Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+        [&](HWND shown) {
+            // An hour to go; then the clock is set to a second before the time.
+            SYSTEMTIME almost = morning;
+            almost.wMinute = 59;
+            almost.wSecond = 59;
+            clock.SetLocal(almost);
+            PostMessageW(shown, WM_TIMECHANGE, 0, 0);
+            giveUpWindow = shown;
+            SetTimer(nullptr, 0, 3000, &GiveUp);
+        },
+        &PressEscapeOnNotices);
+    EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
 }
 
 std::vector<std::pair<unsigned, unsigned>> beeps;

@@ -1,0 +1,43 @@
+// The main dialog's settings: read from the profile into the window and its daily
+// timer, and read again when the settings editor has saved them.
+#include "framework/winapp_win.h"
+#include "res/resource.h"
+#include "settings/profile_section_win.h"
+#include "ui/clock_dlg_win.h"
+
+void CClockDlg::LoadSettings() {
+    // What the controls show now survives the load.
+    UpdateData(TRUE);
+    // The reference time and the restore flag keep their values where the profile
+    // gives none.
+    m_settings = ReadProfileSettings(ProfileSection(AfxGetApp()), m_settings);
+    m_retry.manualStart = 0;
+    m_retry.scheduledStart = 0;
+    SetDlgItemText(IDC_SERVER, m_settings.server);
+    SetDlgItemText(IDC_PROTOCOL, ProtocolName(m_settings.protocol));
+    m_statusLine.ShowTexts(m_settings);
+    ShowRetryText(Series().CountText());
+    ArmAdjustAtTimer();
+    UpdateData(FALSE);
+}
+
+void CClockDlg::ReloadSettings() {
+    // The command under way keeps the server, protocol and switches it started with.
+    if (m_gate.Busy()) {
+        m_gate.Defer(CommandGate::kReload);
+        return;
+    }
+    ReloadSettingsNow();
+}
+
+void CClockDlg::ReloadSettingsNow() {
+    KillAllTimers();
+    LoadSettings();
+    LayoutIndicatorLine();
+    m_statusLine.StartClock(m_settings);
+}
+
+void CClockDlg::LayoutIndicatorLine() {
+    m_heights.Apply(m_hWnd, GetDlgItem(IDC_IND_MARKER), m_settings.indicatorLine != 0);
+    if (m_settings.indicatorLine) m_statusLine.EnableIndicators(m_settings);
+}
