@@ -8,6 +8,7 @@
 // A query that fails is told on standard error and the next one starts. --once (the
 // default) makes one query, as a user's one check does. --tcp-time asks over TIME
 // (TCP 37) instead, whose offset is in whole seconds. Exits 1 when none succeeded.
+// `engine_query --clock-function` prints the function that reads the PC clock.
 // Portable: built natively and for Windows.
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,9 @@
 #include <ctime>
 
 #include "engine/check_adjust.h"
+#ifdef _WIN32
+#include "framework/clock_win.h"
+#endif
 #include "engine/time_text.h"
 #include "framework/cstring.h"
 #include "framework/net_compat.h"
@@ -52,6 +56,13 @@ int main(int argc, char** argv) {
             showTime = true;
         } else if (std::strcmp(argv[i], "--tcp-time") == 0) {
             tcpTime = true;
+        } else if (std::strcmp(argv[i], "--clock-function") == 0) {
+#ifdef _WIN32
+            std::printf("%s\n", PlatformClockFunction());
+#else
+            std::printf("clock_gettime(CLOCK_REALTIME)\n");
+#endif
+            return 0;
         } else if (argv[i][0] != '-' && !server) {
             server = argv[i];
         } else {

@@ -183,6 +183,11 @@ ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2fx", a / b; 
 
 engine="$bench/engine_query_win.exe"
 raw="$bench/wine_raw_query.exe"
+if [ -f "$engine" ]; then
+  clock_function=$(timeout -k 5 60 "$wine_run" "$engine" --clock-function 2>/dev/null | tr -d '\r')
+  row "PC clock read with" "${clock_function:-unknown}" "-" "-" \
+    "the function that the Windows build's clock seam reads (engine_query_win.exe --clock-function); on Windows 7, or should it disagree with the tick by more than 100 ms, GetSystemTimeAsFileTime"
+fi
 if [ ! -f "$engine" ] || [ ! -f "$raw" ]; then
   why="engine_query_win.exe or wine_raw_query.exe is not built (engine_query_win needs bench/engine_query.cpp)"
   error_row "$figure1" "$why"
