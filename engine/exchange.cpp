@@ -150,6 +150,10 @@ int ExchangeWithServer(QueryRequest* request) {
     const ProtocolPort& protocol = kPorts[request->protocol];
     const bool sntp = request->protocol == kProtocolSntp;
 
+    // Winsock's getaddrinfo would give this computer's own addresses for an empty name.
+    if (!request->server || !*request->server) {
+        return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), WSAHOST_NOT_FOUND);
+    }
     const AddressList addresses =
         net::ResolveAddresses(request->server, protocol.socketType, protocol.port);
     if (!addresses) return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
