@@ -42,15 +42,19 @@ using SteadyClock = std::chrono::steady_clock;
 // runs it and no other thread, and shown in the request while it is open.
 class ExchangeSocket {
   public:
-    ExchangeSocket(QueryRequest* request, SOCKET s) : m_request(request), m_socket(s) {
-        if (m_socket) m_request->socket = s;
-    }
+    explicit ExchangeSocket(QueryRequest* request) : m_request(request) {}
     ~ExchangeSocket() { Close(); }
     ExchangeSocket(const ExchangeSocket&) = delete;
     ExchangeSocket& operator=(const ExchangeSocket&) = delete;
 
     SOCKET Get() const { return m_socket.Get(); }
     explicit operator bool() const { return m_socket.IsValid(); }
+    // Closes the socket held, if any, and holds s instead.
+    void Reset(SOCKET s) {
+        Close();
+        m_socket.Reset(s);
+        if (m_socket) m_request->socket = s;
+    }
     void Close() {
         m_request->socket = 0;
         m_socket.Close();
@@ -105,6 +109,36 @@ int ReceiveWhole(QueryRequest* request, SOCKET s, SteadyClock::time_point start)
     return 1;
 }
 
+// The stage at which one address failed, and its code; no stage when it was reached.
+struct Attempt {
+    const char* stage;
+    int errorCode;
+};
+
+// Opens a socket for one of the server's addresses and connects it (TIME, DAYTIME) or
+// sends it the SNTP request, stamped just before it leaves. The request's status is
+// left alone: a failure counts only if no other address is reached.
+Attempt Reach(ExchangeSocket& owner, const addrinfo& address, unsigned char* sntpRequest) {
+    owner.Reset(net::OpenSocket(address.ai_family, address.ai_socktype));
+    if (!owner) return {kStageSocket, net::LastError()};
+    const int length = static_cast<int>(address.ai_addrlen);
+    if (address.ai_socktype == SOCK_STREAM) {
+        if (net::Connect(owner.Get(), address.ai_addr, length) == SOCKET_ERROR) {
+            return {kStageConnect, net::LastError()};
+        }
+        return {nullptr, 0};
+    }
+    BuildSntpRequest(sntpRequest);
+    int sent = net::SendTo(owner.Get(), sntpRequest, kSntpPacketSize, address.ai_addr, length);
+    if (sent == SOCKET_ERROR) return {kStageSend, net::LastError()};
+    if (sent != kSntpPacketSize) return {kStageSendPacket, net::LastError()};
+    return {nullptr, 0};
+}
+
+bool TimeOutPassed(const QueryRequest* request, SteadyClock::time_point start) {
+    return SteadyClock::now() - start >= std::chrono::seconds(request->timeout);
+}
+
 }  // namespace
 
 void AbandonExchange(QueryRequest* request) { request->abandoned = true; }
@@ -116,36 +150,34 @@ int ExchangeWithServer(QueryRequest* request) {
     const ProtocolPort& protocol = kPorts[request->protocol];
     const bool sntp = request->protocol == kProtocolSntp;
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(protocol.port);
-    unsigned long dotted = net::InetAddr(request->server);
-    if (dotted != INADDR_NONE) {
-        address.sin_addr.s_addr = static_cast<decltype(address.sin_addr.s_addr)>(dotted);
-    } else if (!net::ResolveHost(request->server, &address.sin_addr)) {
-        return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
+    // Winsock's getaddrinfo would give this computer's own addresses for an empty name.
+    if (!request->server || !*request->server) {
+        return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), WSAHOST_NOT_FOUND);
     }
+    const AddressList addresses =
+        net::ResolveAddresses(request->server, protocol.socketType, protocol.port);
+    if (!addresses) return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
 
-    ExchangeSocket owner(request, net::OpenSocket(protocol.socketType));
-    if (!owner) return Fail(request, kStageSocket, net::LastError());
-    const SOCKET s = owner.Get();
-    if (request->abandoned) return Fail(request, kStageSocket, WSAEINTR);
-
-    if (!sntp && net::Connect(s, address) == SOCKET_ERROR) {
-        return Fail(request, kStageConnect, net::LastError());
-    }
-
+    // The addresses in the resolver's order, until one connects or takes the SNTP
+    // request. A silent SNTP server is no reason to move on: its address did take the
+    // request, and a reply may yet come. One time-out covers the attempts and the
+    // reply; when none is left, the last address's failure is the query's.
+    const SteadyClock::time_point start = SteadyClock::now();
+    ExchangeSocket owner(request);
     unsigned char sntpRequest[kSntpPacketSize];
-    if (sntp) {
-        BuildSntpRequest(sntpRequest);
-        int sent = net::SendTo(s, sntpRequest, kSntpPacketSize, address);
-        if (sent == SOCKET_ERROR) return Fail(request, kStageSend, net::LastError());
-        if (sent != kSntpPacketSize) return Fail(request, kStageSendPacket, net::LastError());
+    for (const addrinfo* address = addresses.Get();;) {
+        if (request->abandoned) return Fail(request, kStageSocket, WSAEINTR);
+        const Attempt attempt = Reach(owner, *address, sntpRequest);
+        if (!attempt.stage) break;
+        address = address->ai_next;
+        if (!address || TimeOutPassed(request, start)) {
+            return Fail(request, attempt.stage, attempt.errorCode);
+        }
     }
+    const SOCKET s = owner.Get();
 
-    const SteadyClock::time_point waitStart = SteadyClock::now();
     bool readable = false;
-    int ready = WaitForReply(request, s, waitStart, &readable);
+    int ready = WaitForReply(request, s, start, &readable);
     if (ready == SOCKET_ERROR) return Fail(request, kStageSelect, net::LastError());
     if (ready == 0 && request->abandoned) return Fail(request, kStageSocket, WSAEINTR);
     if (ready == 0) return Fail(request, kStageTimeOut, net::LastError());
@@ -156,7 +188,7 @@ int ExchangeWithServer(QueryRequest* request) {
         if (got == SOCKET_ERROR) return Fail(request, kStageRecv, net::LastError());
         if (got != kSntpPacketSize) return Fail(request, kStageRecvPacket, net::LastError());
     } else if (request->protocol == kProtocolTime) {
-        if (!ReceiveWhole(request, s, waitStart)) return 0;
+        if (!ReceiveWhole(request, s, start)) return 0;
     } else {
         // DAYTIME: one receive of what has arrived; what did not keeps the caller's bytes.
         if (net::Recv(s, request->buffer, request->bufferSize) == SOCKET_ERROR) {

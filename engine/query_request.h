@@ -30,8 +30,8 @@ struct QueryRequest {
     HWND window = nullptr;             // the query dialog; the worker posts completion here
     SOCKET socket = 0;                 // the exchange's socket; 0 while none is open
     Protocol protocol = kProtocolSntp;
-    const char* server = nullptr;      // host name or dotted IPv4 address; not owned
-    int timeout = 0;                   // reply wait in seconds
+    const char* server = nullptr;      // host name, IPv4 or IPv6 address; not owned
+    int timeout = 0;                   // seconds for reaching the server and its reply
     int beep = 0;                      // beep when the query fails
     unsigned char* buffer = nullptr;   // the caller's receive buffer; not owned
     int bufferSize = 0;                // receive length: 48, 4 or 512

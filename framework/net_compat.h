@@ -8,8 +8,9 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #else
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -61,6 +62,8 @@ constexpr int WSANO_RECOVERY = 11003;
 constexpr int WSANO_DATA = 11004;
 #endif
 
+#include <string>
+
 #include "framework/owner.h"
 
 namespace net {
@@ -68,21 +71,48 @@ namespace net {
 // WSAGetLastError.
 int LastError();
 
-// inet_addr: the address in network byte order, INADDR_NONE when text is not one.
-unsigned long InetAddr(const char* text);
-
-// gethostbyname: the first IPv4 address of name; false with LastError set when the
-// name does not resolve.
-bool ResolveHost(const char* name, in_addr* address);
-
-// socket(AF_INET, type, 0).
-SOCKET OpenSocket(int type);
+// freeaddrinfo.
+void FreeAddresses(addrinfo* list);
 // closesocket.
 int CloseSocket(SOCKET s);
-// connect to an IPv4 address.
-int Connect(SOCKET s, const sockaddr_in& address);
-// sendto an IPv4 address.
-int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address);
+
+}  // namespace net
+
+struct SocketTraits {
+    using Handle = SOCKET;
+    static Handle Invalid() { return INVALID_SOCKET; }
+    static bool IsValid(Handle s) { return s != INVALID_SOCKET; }
+    static bool Close(Handle s) { return net::CloseSocket(s) == 0; }
+};
+using ScopedSocket = Owner<SocketTraits>;
+
+// The addresses that getaddrinfo found, as one list freed with freeaddrinfo.
+struct AddressListTraits {
+    using Handle = addrinfo*;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle list) { return list != nullptr; }
+    static bool Close(Handle list) {
+        net::FreeAddresses(list);
+        return true;
+    }
+};
+using AddressList = Owner<AddressListTraits>;
+
+namespace net {
+
+// getaddrinfo for every address of name, IPv4 and IPv6 alike, for one socket type
+// and port, in the order the resolver prefers them. An empty list when the name does
+// not resolve, with LastError set to one of Winsock's resolver codes (WSAHOST_NOT_FOUND
+// to WSANO_DATA) or WSAENOBUFS.
+AddressList ResolveAddresses(const char* name, int socketType, unsigned short port);
+
+// socket(family, type, 0). An IPv6 socket is IPv6 only, as Winsock makes it: an
+// IPv4-mapped address is unreachable from it.
+SOCKET OpenSocket(int family, int type);
+// connect.
+int Connect(SOCKET s, const sockaddr* address, int addressLength);
+// sendto.
+int SendTo(SOCKET s, const void* data, int length, const sockaddr* address, int addressLength);
 // select for reading on s alone with a timeout in milliseconds: SOCKET_ERROR
 // (WSAEINVAL for a negative timeout), 0 when nothing arrived in time, or 1 with
 // *readable telling whether s was marked readable.
@@ -95,21 +125,26 @@ int Recv(SOCKET s, void* buffer, int length);
 
 #ifdef _WIN32
 inline int LastError() { return WSAGetLastError(); }
-inline unsigned long InetAddr(const char* text) { return inet_addr(text); }
-inline bool ResolveHost(const char* name, in_addr* address) {
-    hostent* host = gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET || !host->h_addr_list[0]) return false;
-    *address = *reinterpret_cast<in_addr*>(host->h_addr_list[0]);
-    return true;
+inline void FreeAddresses(addrinfo* list) { freeaddrinfo(list); }
+inline AddressList ResolveAddresses(const char* name, int socketType, unsigned short port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    addrinfo* found = nullptr;
+    // getaddrinfo returns its code; the last error is set here so that both builds agree.
+    int error = getaddrinfo(name, std::to_string(port).c_str(), &hints, &found);
+    if (error == 0 && !found) error = WSAHOST_NOT_FOUND;
+    WSASetLastError(error);
+    return AddressList(error == 0 ? found : nullptr);
 }
-inline SOCKET OpenSocket(int type) { return socket(AF_INET, type, 0); }
+inline SOCKET OpenSocket(int family, int type) { return socket(family, type, 0); }
 inline int CloseSocket(SOCKET s) { return closesocket(s); }
-inline int Connect(SOCKET s, const sockaddr_in& address) {
-    return connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+inline int Connect(SOCKET s, const sockaddr* address, int addressLength) {
+    return connect(s, address, addressLength);
 }
-inline int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
-    return sendto(s, static_cast<const char*>(data), length, 0,
-                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
+inline int SendTo(SOCKET s, const void* data, int length, const sockaddr* address,
+                  int addressLength) {
+    return sendto(s, static_cast<const char*>(data), length, 0, address, addressLength);
 }
 inline int WaitReadable(SOCKET s, int milliseconds, bool* readable) {
     *readable = false;
@@ -127,7 +162,8 @@ inline int WaitReadable(SOCKET s, int milliseconds, bool* readable) {
     return count;
 }
 inline int RecvFrom(SOCKET s, void* buffer, int length) {
-    sockaddr_in sender{};
+    // Room for an IPv6 sender: a smaller buffer makes Winsock fail the receive.
+    sockaddr_storage sender{};
     int senderLength = sizeof sender;
     return recvfrom(s, static_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(&sender),
                     &senderLength);
@@ -138,11 +174,3 @@ inline int Recv(SOCKET s, void* buffer, int length) {
 #endif
 
 }  // namespace net
-
-struct SocketTraits {
-    using Handle = SOCKET;
-    static Handle Invalid() { return INVALID_SOCKET; }
-    static bool IsValid(Handle s) { return s != INVALID_SOCKET; }
-    static bool Close(Handle s) { return net::CloseSocket(s) == 0; }
-};
-using ScopedSocket = Owner<SocketTraits>;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "framework/net_compat.h"
 
@@ -94,26 +95,20 @@ int ResolverCode(int error) {
 
 int LastError() { return lastError; }
 
-unsigned long InetAddr(const char* text) { return inet_addr(text); }
+void FreeAddresses(addrinfo* list) { freeaddrinfo(list); }
 
-bool ResolveHost(const char* name, in_addr* address) {
-    // getaddrinfo instead of gethostbyname: the same answer without a shared static result.
+AddressList ResolveAddresses(const char* name, int socketType, unsigned short port) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
     addrinfo* found = nullptr;
-    int error = getaddrinfo(name, nullptr, &hints, &found);
-    if (error != 0 || !found) {
-        lastError = error != 0 ? ResolverCode(error) : WSAHOST_NOT_FOUND;
-        return false;
-    }
-    *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    lastError = 0;
-    return true;
+    int error = getaddrinfo(name, std::to_string(port).c_str(), &hints, &found);
+    lastError = error != 0 ? ResolverCode(error) : found ? 0 : WSAHOST_NOT_FOUND;
+    return AddressList(lastError == 0 ? found : nullptr);
 }
 
-SOCKET OpenSocket(int type) {
-    int fd = Result(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+SOCKET OpenSocket(int family, int type) {
+    int fd = Result(socket(family, type | SOCK_CLOEXEC, 0));
     if (fd == 0) {
         // Descriptor 0 (standard input was closed) would read as "no socket" to the
         // exchange; Winsock never hands out 0. Move it up.
@@ -123,18 +118,27 @@ SOCKET OpenSocket(int type) {
         if (moved == -1) return Fail(WinsockCode(error));
         fd = moved;
     }
+    // Winsock's IPv6 sockets carry IPv6 only; Linux's would also reach IPv4 through
+    // mapped addresses unless told otherwise.
+    int on = 1;
+    if (fd != INVALID_SOCKET && family == AF_INET6 &&
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) {
+        int error = errno;
+        close(fd);
+        return Fail(WinsockCode(error));
+    }
     return fd;
 }
 
 int CloseSocket(SOCKET s) { return Result(close(s)); }
 
-int Connect(SOCKET s, const sockaddr_in& address) {
-    return Result(connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+int Connect(SOCKET s, const sockaddr* address, int addressLength) {
+    return Result(connect(s, address, static_cast<socklen_t>(addressLength)));
 }
 
-int SendTo(SOCKET s, const void* data, int length, const sockaddr_in& address) {
-    ssize_t sent = sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(&address), sizeof address);
+int SendTo(SOCKET s, const void* data, int length, const sockaddr* address, int addressLength) {
+    ssize_t sent = sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL, address,
+                          static_cast<socklen_t>(addressLength));
     return Result(static_cast<int>(sent));
 }
 
@@ -153,7 +157,7 @@ int WaitReadable(SOCKET s, int milliseconds, bool* readable) {
 }
 
 int RecvFrom(SOCKET s, void* buffer, int length) {
-    sockaddr_in sender{};
+    sockaddr_storage sender{};
     socklen_t senderLength = sizeof sender;
     // MSG_TRUNC makes the kernel report the datagram's real length.
     ssize_t got = recvfrom(s, buffer, static_cast<size_t>(length), MSG_TRUNC,

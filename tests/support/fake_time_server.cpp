@@ -8,6 +8,7 @@
 #ifdef _WIN32
 typedef int socklen_t;
 #else
+#include <arpa/inet.h>
 #include <poll.h>
 #endif
 

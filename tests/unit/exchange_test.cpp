@@ -348,15 +348,19 @@ TEST(DaytimeExchange, FullBufferIsReceivedWithoutOverrun) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(run.buffer), 512), std::string(512, 'x'));
 }
 
-TEST(Resolution, UnknownNameIsHostNotFoundWithoutASocket) {
-    ExchangeRun run(kProtocolSntp, "tavrino-no-such-host.invalid", 5);
-    run.Run();
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.status, "HostNotFound");
-    // One of Winsock's resolver codes: not found, try again, no recovery, no data.
-    EXPECT_GE(run.errorCode, WSAHOST_NOT_FOUND);
-    EXPECT_LE(run.errorCode, WSANO_DATA);
-    EXPECT_EQ(run.request.socket, static_cast<SOCKET>(0));
+TEST(Resolution, UnknownOrEmptyNameIsHostNotFoundWithoutASocket) {
+    // An empty name asks nobody (Winsock's resolver would give this computer's addresses).
+    for (const char* name : {"tavrino-no-such-host.invalid", ""}) {
+        SCOPED_TRACE(name);
+        ExchangeRun run(kProtocolSntp, name, 5);
+        run.Run();
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.status, "HostNotFound");
+        // One of Winsock's resolver codes: not found, try again, no recovery, no data.
+        EXPECT_GE(run.errorCode, WSAHOST_NOT_FOUND);
+        EXPECT_LE(run.errorCode, WSANO_DATA);
+        EXPECT_EQ(run.request.socket, static_cast<SOCKET>(0));
+    }
 }
 
 TEST(ExchangeArguments, UnknownProtocolFailsBeforeAnySocket) {

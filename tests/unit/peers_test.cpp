@@ -1,4 +1,4 @@
-// The exchange against real servers started by the test harness on 127.0.0.1:
+// The exchange against real servers started by the test harness on 127.0.0.1 and ::1:
 // chronyd (SNTP, serving the host clock, never touching it) and inetd's internal
 // TIME and DAYTIME services.
 #include <gtest/gtest.h>
@@ -52,4 +52,34 @@ TEST(RealPeers, InetdDaytimeIsOneLine) {
     EXPECT_EQ(text.find('\n'), text.size() - 1);
     EXPECT_EQ(text[3], ' ');
     EXPECT_EQ(text[13], ':');
+}
+
+TEST(RealPeers, EveryAddressOfTheServerInTurnWithinOneTimeOut) {
+    // The *.tavrino.test names exist in the harness's hosts file, which lists their
+    // dead addresses first: nothing listens on 127.0.0.9, and ::ffff:127.0.0.9 cannot be
+    // reached from an IPv6-only socket. dead.tavrino.test has 127.0.0.9, then the other.
+    const struct {
+        const char* server;
+        Protocol protocol;
+        const char* stage;
+        int errorCode;
+    } cases[] = {
+        {"::1", kProtocolSntp, "OK", -12345},
+        {"::1", kProtocolTime, "OK", -12345},
+        {"::1", kProtocolDaytime, "OK", -12345},
+        {"unreachable-first.tavrino.test", kProtocolSntp, "OK", -12345},
+        {"refused-first.tavrino.test", kProtocolTime, "OK", -12345},
+        // Taken by the first address and never answered: no reason to try another.
+        {"refused-first.tavrino.test", kProtocolSntp, "TimeOut", 0},
+        // Every address failed: the last one's failure is the query's.
+        {"dead.tavrino.test", kProtocolDaytime, "Connect", WSAENETUNREACH},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.server) + " " + ProtocolName(c.protocol) + kRunThroughHarness);
+        ExchangeRun run(c.protocol, c.server, 2);
+        run.Run();
+        EXPECT_STREQ(run.status.GetString(), c.stage);
+        EXPECT_EQ(run.errorCode, c.errorCode);
+        EXPECT_LT(run.seconds, 2.5);
+    }
 }
