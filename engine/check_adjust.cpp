@@ -76,7 +76,10 @@ TimeStamp TargetOnTheMillisecond(double offset) {
         ReadPcClock(&now);
         reached = SplitRealSeconds(RealSeconds(now) + offset);
     }
-    return MicrosecondsApart(reached, whole) < 0 ? reached : whole;
+    // A clock that stepped past it (a coarse tick, a pause of this thread) is set from
+    // its reading, never back to the millisecond it passed.
+    const long long past = MicrosecondsApart(reached, whole);
+    return past < 0 || past >= 1000 ? reached : whole;
 }
 
 }  // namespace

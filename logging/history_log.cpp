@@ -68,14 +68,15 @@ long long PcTextToSeconds(const CString& text, int zoneOffset) {
     const long long wall = DaysSince1970(f.tm_year + 1900LL, f.tm_mon + 1, f.tm_mday) * 86400 +
                            f.tm_hour * 3600LL + f.tm_min * 60LL + f.tm_sec;
     const long long seconds = wall - zoneOffset;
-    return seconds < 0 ? -1 : seconds;
+    // The runtime's reading ends with the year 3000; so does this one.
+    return seconds < 0 || f.tm_year > 3000 - 1900 ? -1 : seconds;
 }
 
 }  // namespace
 
 long long TimeTextToSeconds(const CString& text) {
     std::tm when = TextFields(text);
-    // The texts carry no daylight-saving flag. Both texts of a record are converted in
+    // The texts carry no daylight-saving flag: both of a DAYTIME record are converted in
     // the same zone with the same flag, so the zone cancels out of their difference.
     when.tm_isdst = 0;
     return LocalMktime(&when);

@@ -32,7 +32,6 @@ constexpr int kDeferredRounds = 4;
 // Work that may wait for a command besides the timers and a reload: the daily timer
 // armed anew after a clock change, or after the PC woke up.
 constexpr int kWorkRearm = -2;
-constexpr int kWorkResume = -3;
 
 }  // namespace
 
@@ -157,15 +156,14 @@ void CClockDlg::RunWork(int item) {
     if (item == CommandGate::kReload) {
         ReloadSettingsNow();
     } else if (item == kWorkRearm) {
-        ArmAdjustAtTimer();
-    } else if (item == kWorkResume) {
         ArmAdjustAtTimer(true);
     } else {
         RunTimerCommand(static_cast<UINT_PTR>(item));
     }
 }
 
-// The clock was set (by this program too): the daily time is counted from it anew.
+// The clock was set (by this program too), or the PC woke up, which a window timer
+// counts in its own way: the daily time is counted again from the clock as it stands.
 void CClockDlg::OnTimeChange() {
     if (m_gate.Busy()) {
         m_gate.Defer(kWorkRearm);
@@ -174,15 +172,8 @@ void CClockDlg::OnTimeChange() {
     }
 }
 
-// A window timer counts the time the PC slept in its own way; the daily time is
-// counted again from the clock as it stands once the PC has woken up.
 void CClockDlg::OnPowerBroadcast(UINT event) {
-    if (event != PBT_APMRESUMEAUTOMATIC) return;
-    if (m_gate.Busy()) {
-        m_gate.Defer(kWorkResume);
-    } else {
-        RunWork(kWorkResume);
-    }
+    if (event == PBT_APMRESUMEAUTOMATIC) OnTimeChange();
 }
 
 void CClockDlg::OnCheck() {
@@ -319,15 +310,15 @@ void CClockDlg::RunDailyAdjustment() {
     ArmAdjustAtTimer();
 }
 
-void CClockDlg::ArmAdjustAtTimer(bool resumed) {
+void CClockDlg::ArmAdjustAtTimer(bool rearm) {
     m_adjustAtTimer.Kill();
     if (!m_settings.adjustAt) return;
     SYSTEMTIME now{};
     PcClock().GetLocalTime(&now);
     const int hour = m_settings.adjustHour, minute = m_settings.adjustMinute;
     const DailyRun armed = m_armedRun;
-    const int seconds = resumed ? ResumeDailyRun(now, hour, minute, armed, m_doneRun, &m_armedRun)
-                                : NextDailyRun(now, hour, minute, m_doneRun, &m_armedRun);
+    const int seconds = rearm ? RearmDailyRun(now, hour, minute, armed, m_doneRun, &m_armedRun)
+                              : NextDailyRun(now, hour, minute, m_doneRun, &m_armedRun);
     m_adjustAtTimer.Set(static_cast<UINT>(seconds) * 1000u);
 }
 

@@ -85,8 +85,9 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     void RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText);
     void TerminateAfterAdjust();
     // Arms the daily timer while the daily adjustment is on, for the next run from the
-    // clock as it stands; after the PC woke up (resumed), for a run it slept through.
-    void ArmAdjustAtTimer(bool resumed = false);
+    // clock as it stands; after sleep or a clock change (rearm), for a run whose time
+    // came meanwhile without its tick first.
+    void ArmAdjustAtTimer(bool rearm = false);
     void KillAllTimers();
 
     // AdjustmentHost: what a run asks of the window.

@@ -22,7 +22,8 @@ CString CodeText(int errorCode) {
     return text;
 }
 
-// The zone of the PC's text, for the protocols whose server text shows an instant.
+// The zone of the PC's text, taken as the text was, for the protocols whose server
+// text shows an instant.
 void NoteZone(const ServerQuery& query, CommandOutcome* out) {
     if (query.protocol != kProtocolDaytime) out->pcZoneOffset = PcZoneOffsetSeconds();
 }
@@ -37,7 +38,6 @@ CString CommandOutcome::HistoryDetail() const {
 CommandOutcome CheckServerTime(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
-    NoteZone(query, &out);
     if (query.protocol == kProtocolTime || query.protocol == kProtocolDaytime) {
         int errorCode = 0;
         out.success = QueryTimeOrDaytime(query.protocol, query.server, query.timeOut, query.beep,
@@ -49,13 +49,13 @@ CommandOutcome CheckServerTime(const ServerQuery& query) {
                                 query.referenceHours, &out.serverTimeText, &out.pcTimeText,
                                 nullptr, out.statusText, out.errorText);
     }
+    NoteZone(query, &out);
     return out;
 }
 
 CommandOutcome AdjustPcClock(const ServerQuery& query) {
     CommandOutcome out;
     if (NoServer(query, &out)) return out;
-    NoteZone(query, &out);
     if (query.protocol == kProtocolSntp) {
         out.success = AdjustSntp(query.server, query.timeOut, query.beep, query.referenceCheck,
                                  query.referenceHours, out.serverTimeText, out.pcTimeText,
@@ -67,5 +67,6 @@ CommandOutcome AdjustPcClock(const ServerQuery& query) {
                                           errorCode);
         out.errorText = CodeText(errorCode);
     }
+    NoteZone(query, &out);
     return out;
 }

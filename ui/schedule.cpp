@@ -28,15 +28,15 @@ int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun
     return delay;
 }
 
-int ResumeDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
-                   const DailyRun& done, DailyRun* next) {
+int RearmDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                  const DailyRun& done, DailyRun* next) {
     const long long today = DaysSince1970(now.wYear, now.wMonth, now.wDay);
     const int minuteOfDay = now.wHour * 60 + now.wMinute;
     const bool come = armed.day >= 0 && (armed.day < today ||
                                          (armed.day == today && armed.minute <= minuteOfDay));
     if (come && armed != done) {
         *next = armed;
-        return kResumeCatchUpSeconds;
+        return kCatchUpSeconds;
     }
     return NextDailyRun(now, atHour, atMinute, done, next);
 }

@@ -32,12 +32,13 @@ struct DailyRun {
 int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& done,
                  DailyRun* next);
 
-// After the PC wakes up: a run that the timer pointed at (armed) and whose time came
-// while the PC slept, not done, runs once in kResumeCatchUpSeconds, when the network is
-// back (*next is armed then); otherwise the next run from the clock as it stands.
-constexpr int kResumeCatchUpSeconds = 30;
-int ResumeDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
-                   const DailyRun& done, DailyRun* next);
+// After the PC woke up or its clock was changed: a run that the timer pointed at
+// (armed) and whose time has come meanwhile without its tick (not done) runs once in
+// kCatchUpSeconds, when the network is back after sleep (*next is armed then);
+// otherwise the next run from the clock as it stands.
+constexpr int kCatchUpSeconds = 30;
+int RearmDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                  const DailyRun& done, DailyRun* next);
 
 // What an adjustment run needs of the window: one adjustment, its result notice,
 // the retry timer (whose state changes only when the timer call succeeds), the

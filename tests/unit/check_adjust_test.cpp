@@ -449,8 +449,10 @@ TEST_F(AdjustSntpTest, FailedCheckSetsNothing) {
 
 TEST_F(AdjustSntpTest, TheClockIsSetOnTheMillisecondTheNewTimeReaches) {
     // The new time is x.750250 when the clock is read: a clock that runs on is set at
-    // x.751 once the new time has reached it; one that stands still, cut to x.750.
-    for (const auto& [step, milliseconds] : {std::pair<int, int>{100, 751}, {0, 750}}) {
+    // x.751 once the new time has reached it; one that stands still, cut to x.750; one
+    // that steps past x.751 (to x.752250), from its reading.
+    for (const auto& [step, milliseconds] :
+         {std::pair<int, int>{100, 751}, {0, 750}, {2000, 752}}) {
         SCOPED_TRACE(step);
         Reset();
         SntpServerAt(At(kSunday2002, 250000));

@@ -42,7 +42,7 @@ TEST(AdjustAt, ARunThatHasHadItsTurnComesAgainTheNextDayOnly) {
     };
     struct Case {
         SYSTEMTIME now;
-        bool resume;  // the PC wakes up, the timer having pointed at today's noon
+        bool rearm;  // the PC woke up or its clock changed; the timer pointed at today's noon
         DailyRun done, next;
         int delay;
     };
@@ -51,15 +51,15 @@ TEST(AdjustAt, ARunThatHasHadItsTurnComesAgainTheNextDayOnly) {
              Case{at(11, 59, 58), false, noon, noonTomorrow, 86402},  // a fast clock set back
              Case{at(12, 0, 5), false, noon, noonTomorrow, 86395},    // a clock changed after it
              Case{at(12, 0, 0), false, none, noonTomorrow, 86400},
-             Case{at(13, 0, 0), true, none, noon, kResumeCatchUpSeconds},  // slept through it
+             Case{at(13, 0, 0), true, none, noon, kCatchUpSeconds},  // slept through it
              Case{at(13, 0, 0), true, noon, noonTomorrow, 82800},          // it ran before
              Case{at(11, 0, 0), true, none, noon, 3600},                   // it is still to come
          }) {
         SCOPED_TRACE(std::to_string(c.now.wHour) + ":" + std::to_string(c.now.wSecond) +
-                     (c.resume ? " resumed" : ""));
+                     (c.rearm ? " rearmed" : ""));
         DailyRun next;
-        const int delay = c.resume ? ResumeDailyRun(c.now, 12, 0, noon, c.done, &next)
-                                   : NextDailyRun(c.now, 12, 0, c.done, &next);
+        const int delay = c.rearm ? RearmDailyRun(c.now, 12, 0, noon, c.done, &next)
+                                  : NextDailyRun(c.now, 12, 0, c.done, &next);
         EXPECT_EQ(delay, c.delay);
         EXPECT_TRUE(next == c.next) << next.day << " " << next.minute;
     }
