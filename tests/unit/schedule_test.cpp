@@ -30,15 +30,8 @@ TEST(AdjustAt, TheDelayReachesTheNextTimeOfDay) {
 TEST(AdjustAt, ARunThatHasHadItsTurnComesAgainTheNextDayOnly) {
     const long long today = DaysSince1970(2026, 12, 7);
     const DailyRun none, noon{today, 720}, noonTomorrow{today + 1, 720};
-    auto at = [](int hour, int minute, int second) {
-        SYSTEMTIME t{};
-        t.wYear = 2026;
-        t.wMonth = 12;
-        t.wDay = 7;
-        t.wHour = static_cast<WORD>(hour);
-        t.wMinute = static_cast<WORD>(minute);
-        t.wSecond = static_cast<WORD>(second);
-        return t;
+    auto at = [](WORD hour, WORD minute, WORD second) {
+        return SYSTEMTIME{2026, 12, 1, 7, hour, minute, second, 0};
     };
     struct Case {
         SYSTEMTIME now;

@@ -195,15 +195,11 @@ TEST(WorkerThread, AutoDeletedThreadCleansUpAfterItself) {
 // reads it plus an offset.
 constexpr long long kTickTime = 130000000000000000LL;
 long long preciseOffset = 0;
-VOID WINAPI FakeTick(LPFILETIME now) {
-    now->dwLowDateTime = static_cast<DWORD>(kTickTime);
-    now->dwHighDateTime = static_cast<DWORD>(kTickTime >> 32);
+void Put(long long time, LPFILETIME now) {
+    *now = FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
 }
-VOID WINAPI FakePrecise(LPFILETIME now) {
-    const long long time = kTickTime + preciseOffset;
-    now->dwLowDateTime = static_cast<DWORD>(time);
-    now->dwHighDateTime = static_cast<DWORD>(time >> 32);
-}
+VOID WINAPI FakeTick(LPFILETIME now) { Put(kTickTime, now); }
+VOID WINAPI FakePrecise(LPFILETIME now) { Put(kTickTime + preciseOffset, now); }
 FARPROC Windows7(const char*) { return nullptr; }
 FARPROC Windows10(const char* name) {
     return std::string(name) == "GetSystemTimePreciseAsFileTime"
