@@ -64,8 +64,7 @@ SYSTEMTIME SystemTimeOf(std::int64_t microseconds) {
 }
 
 std::int64_t MicrosecondsOf(const SYSTEMTIME& t) {
-    const std::int64_t days = DaysSince1970(t.wYear, t.wMonth, t.wDay);
-    return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000000LL + t.wSecond * 1000000LL +
+    return SecondsSince1970(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond) * 1000000LL +
            t.wMilliseconds * 1000LL;
 }
 

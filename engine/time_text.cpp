@@ -154,8 +154,8 @@ int PcZoneOffsetSeconds() {
     FILETIME utc{};
     PcClock().GetLocalTime(&local);
     PcClock().GetSystemTimeAsFileTime(&utc);
-    const long long wall = DaysSince1970(local.wYear, local.wMonth, local.wDay) * 86400 +
-                           local.wHour * 3600LL + local.wMinute * 60LL + local.wSecond;
+    const long long wall = SecondsSince1970(local.wYear, local.wMonth, local.wDay, local.wHour,
+                                            local.wMinute, local.wSecond);
     const long long ticks = (static_cast<long long>(utc.dwHighDateTime) << 32) |
                             static_cast<long long>(utc.dwLowDateTime);
     const long long offset = wall - (ticks - kFileTime1970) / 10000000;

@@ -62,3 +62,8 @@ long long DaysSince1970(long long year, int month, long long day) {
     const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     return era * 146097 + dayOfEra - 719468;
 }
+
+long long SecondsSince1970(long long year, int month, long long day, long long hour,
+                           long long minute, long long second) {
+    return DaysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+}

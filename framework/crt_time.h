@@ -21,6 +21,11 @@ long long LocalMktime(std::tm* when);
 // calendar; the day of the month may lie outside the month, as mktime allows.
 long long DaysSince1970(long long year, int month, long long day);
 
+// Seconds from 1970-01-01 00:00:00 to the given date and time of day, read as UTC; the
+// fields may lie outside their ranges, as mktime allows.
+long long SecondsSince1970(long long year, int month, long long day, long long hour,
+                           long long minute, long long second);
+
 // strftime into a CString; empty when the result would not fit 255 bytes.
 CString FormatTm(const char* format, const std::tm& when);
 

@@ -65,8 +65,8 @@ std::tm TextFields(const CString& text) {
 // since 1970; -1 before 1970, as the runtime's reading gives.
 long long PcTextToSeconds(const CString& text, int zoneOffset) {
     const std::tm f = TextFields(text);
-    const long long wall = DaysSince1970(f.tm_year + 1900LL, f.tm_mon + 1, f.tm_mday) * 86400 +
-                           f.tm_hour * 3600LL + f.tm_min * 60LL + f.tm_sec;
+    const long long wall = SecondsSince1970(f.tm_year + 1900LL, f.tm_mon + 1, f.tm_mday,
+                                            f.tm_hour, f.tm_min, f.tm_sec);
     const long long seconds = wall - zoneOffset;
     // The runtime's reading ends with the year 3000; so does this one.
     return seconds < 0 || f.tm_year > 3000 - 1900 ? -1 : seconds;
