@@ -7,6 +7,7 @@
 
 #include "framework/afx_win.h"
 #include "framework/handles_win.h"
+#include "framework/system_dll_win.h"
 #include "logging/dialup.h"
 
 namespace {
@@ -46,7 +47,10 @@ int ReadAutodialSetting() {
 
 HRASCONN FindDialupConnection() {
     RasEnumerator bound = CurrentContext().enumerateDialup;
-    RasEnumerator enumerate = bound ? bound : &RasEnumConnectionsA;
+    // Remote access is loaded only when a query needs to know about connections.
+    RasEnumerator enumerate =
+        bound ? bound : SystemFunctionAs<RasEnumerator>(L"rasapi32.dll", "RasEnumConnectionsA");
+    if (!enumerate) return nullptr;
     std::vector<RASCONNA> entries(1);
     for (int attempt = 0; attempt < kEnumerationAttempts; ++attempt) {
         for (RASCONNA& entry : entries) {

@@ -5,6 +5,7 @@
 #include "framework/afx_win.h"
 #include "framework/cstring.h"
 #include "framework/strings.h"
+#include "framework/system_dll_win.h"
 #include "framework/text_win.h"
 #include "framework/win_types.h"
 #include "framework/winapp_win.h"
@@ -26,7 +27,11 @@ bool StartElevated() {
     info.lpFile = program.c_str();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
+    // The shell is loaded only now: the program needs it for this alone.
+    using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+    const auto shellExecute =
+        SystemFunctionAs<ShellExecuteExFunction>(L"shell32.dll", "ShellExecuteExW");
+    return shellExecute && shellExecute(&info) != FALSE;
 }
 
 bool OfferElevation(const CommandOutcome& outcome, bool startedByOffer) {
