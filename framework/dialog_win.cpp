@@ -98,6 +98,16 @@ INT_PTR CDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
+    if (message == WM_DPICHANGED && lParam != 0) {
+        // Moved to a monitor of another scale: the dialog manager scales the controls
+        // and the font; the window takes the size and place that the system suggests.
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top,
+                     suggested.right - suggested.left, suggested.bottom - suggested.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         // The Enter key and the Esc key arrive as these two commands.
         if (LOWORD(wParam) == IDOK) {

@@ -11,3 +11,10 @@ void PlaceOnScreen(long long width, long long height, long long x, long long y,
     *left = l;
     *top = t;
 }
+
+long long ScaleForDpi(long long pixels, unsigned fromDpi, unsigned toDpi) {
+    if (fromDpi == 0 || toDpi == 0 || fromDpi == toDpi) return pixels;
+    const long long scaled = pixels * toDpi;
+    const long long half = fromDpi / 2;
+    return (scaled >= 0 ? scaled + half : scaled - half) / fromDpi;
+}

@@ -12,3 +12,7 @@ struct PixelRect {
 // corner (0, 0) itself becomes (1, 0).
 void PlaceOnScreen(long long width, long long height, long long x, long long y,
                    const PixelRect& screen, long long* left, long long* top);
+
+// A length in pixels measured at fromDpi, at toDpi instead, rounded to the nearest
+// pixel; unchanged when either scale is unknown (0).
+long long ScaleForDpi(long long pixels, unsigned fromDpi, unsigned toDpi);

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "framework/dpi_win.h"
 #include "framework/scan.h"
 #include "framework/winapp_win.h"
 #include "settings/profile_section_win.h"
@@ -73,12 +74,21 @@ void RestoreWindowPos(HWND window) {
     const int read = ScanIntegers(ProfileSection(AfxGetApp()).Text("WindowPos"), ",,", saved, 3);
     // Without a position the window stays where the system put it.
     if (saved[0] == 0 || read < 3) return;
-    const long long width = Width(rect), height = Height(rect);
+    long long width = Width(rect), height = Height(rect);
     const RECT wanted{ToLong(saved[1]), ToLong(saved[2]), ToLong(saved[1] + width),
                       ToLong(saved[2] + height)};
+    // On a monitor of another scale the window will have that scale's size, once the
+    // system has told it (WM_DPICHANGED): it is kept inside the monitor at that size.
+    HMONITOR target = MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST);
+    if (target != MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST)) {
+        const UINT from = WindowDpi(window), to = MonitorDpi(target, window);
+        width = ScaleForDpi(width, from, to);
+        height = ScaleForDpi(height, from, to);
+    }
     long long left = 0, top = 0;
     PlaceOnScreen(width, height, saved[1], saved[2], MonitorNearest(wanted), &left, &top);
-    MoveWindow(window, ToLong(left), ToLong(top), ToLong(width), ToLong(height), TRUE);
+    SetWindowPos(window, nullptr, ToLong(left), ToLong(top), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 BOOL StartMinimized(HWND window, int showCommand) {
@@ -106,8 +116,12 @@ void CWindowHeights::Apply(HWND window, HWND marker, bool full) {
         RECT top{};
         GetWindowRect(marker, &top);
         m_rcCompact.bottom = top.top;
+        m_nDpi = WindowDpi(window);
     }
-    const RECT& size = full ? m_rcFull : m_rcCompact;
+    const RECT& measured = full ? m_rcFull : m_rcCompact;
+    const UINT dpi = WindowDpi(window);
+    const RECT size{0, 0, ToLong(ScaleForDpi(Width(measured), m_nDpi, dpi)),
+                    ToLong(ScaleForDpi(Height(measured), m_nDpi, dpi))};
     if (IsIconic(window)) {
         // Sizing a minimized window sizes its icon, and the restored window would keep
         // the height it had.

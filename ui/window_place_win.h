@@ -26,11 +26,13 @@ class CWindowHeights {
   public:
     // Sizes the window to its full height (with the status line) or its compact one
     // (down to the top of marker). Both are taken from the window as it is at the
-    // first call. A minimized window keeps its size: the height it gets back when it
-    // is restored changes instead.
+    // first call, and follow its scale when it moves to a monitor of another one. A
+    // minimized window keeps its size: the height it gets back when it is restored
+    // changes instead.
     void Apply(HWND window, HWND marker, bool full);
 
   private:
     RECT m_rcFull{};
     RECT m_rcCompact{};
+    UINT m_nDpi = 0;  // the scale the two were measured at
 };

@@ -221,4 +221,25 @@ TEST(Placement, ASavedPositionIsPutBackInsideTheScreen) {
     }
 }
 
+TEST(Placement, LengthsFollowTheScaleToTheNearestPixel) {
+    struct Case {
+        long long pixels;
+        unsigned from, to;
+        long long scaled;
+    };
+    for (const Case& c : {
+             Case{100, 96, 144, 150},
+             Case{75, 96, 144, 113},  // 112.5 rounds away from zero
+             Case{-7, 96, 144, -11},  // and so does -10.5
+             Case{113, 144, 96, 75},
+             Case{233, 96, 192, 466},
+             Case{233, 0, 144, 233},  // an unknown scale changes nothing
+             Case{233, 144, 0, 233},
+             Case{2147483647, 96, 192, 4294967294},  // no overflow in the product
+         }) {
+        EXPECT_EQ(ScaleForDpi(c.pixels, c.from, c.to), c.scaled)
+            << c.pixels << " " << c.from << "->" << c.to;
+    }
+}
+
 }  // namespace
