@@ -22,6 +22,13 @@ target_link_libraries(wine_min_dialog PRIVATE user32 kernel32)
 tavrino_warnings(wine_min_dialog)
 tavrino_wine_bench_c_warnings(wine_min_dialog)
 
+# The same with the program's manifest (common controls 6, scale awareness).
+add_executable(wine_min_dialog_styled WIN32 ${CMAKE_CURRENT_LIST_DIR}/wine_min_dialog.c
+  ${CMAKE_CURRENT_LIST_DIR}/wine_min_dialog_styled.rc)
+target_link_libraries(wine_min_dialog_styled PRIVATE user32 kernel32)
+tavrino_warnings(wine_min_dialog_styled)
+tavrino_wine_bench_c_warnings(wine_min_dialog_styled)
+
 # The floor of the Check figure: one blocking SNTP exchange on a button's click.
 add_executable(wine_sntp_dialog WIN32 ${CMAKE_CURRENT_LIST_DIR}/wine_sntp_dialog.c
   ${CMAKE_CURRENT_LIST_DIR}/wine_sntp_dialog.rc)
