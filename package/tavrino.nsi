@@ -77,7 +77,9 @@ Var Purge
 !macroend
 
 !macro GrantUsers FILE
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${FILE}" /grant *${USERS_SID}:(M)'
+  ; Read and write, not delete: without rights on the folder the program could not
+  ; create the file again.
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${FILE}" /grant *${USERS_SID}:(RX,W)'
   Pop $0
   ${If} $0 != 0
     MessageBox MB_ICONEXCLAMATION|MB_OK "${FILE} の書き込み権限を設定できませんでした（$0）。" /SD IDOK
