@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -21,26 +22,13 @@ namespace {
 
 constexpr int kScaledDpi = 144;
 
-std::string ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    char utf8[128] = {};
-    WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring WideText(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 std::string Describe(HWND control) {
-    return ClassOf(control) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" +
-           WindowText(control) + "\"";
+    wchar_t type[32] = {};
+    GetClassNameW(control, type, 32);
+    return std::string(type, type + wcslen(type)) + " " + std::to_string(GetDlgCtrlID(control)) +
+           " \"" + WindowText(control) + "\"";
 }
 
-// A control's rectangle in its dialog's client coordinates.
 RECT InDialog(HWND control, HWND dialog) {
     RECT rect{};
     GetWindowRect(control, &rect);
@@ -48,66 +36,41 @@ RECT InDialog(HWND control, HWND dialog) {
     return rect;
 }
 
+// A static text, a button or a check box: its text and the format it is drawn with.
+// Other controls (frames, edits, lists) have no text to clip.
+bool DrawnText(HWND control, std::wstring* text, UINT* format, LONG* inset) {
+    wchar_t type[32] = {};
+    GetClassNameW(control, type, 32);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const bool isStatic = _wcsicmp(type, L"Static") == 0, isButton = _wcsicmp(type, L"Button") == 0;
+    if ((isStatic && (style & SS_TYPEMASK) > SS_RIGHT) || (!isStatic && !isButton)) return false;
+    text->resize(static_cast<size_t>(GetWindowTextLengthW(control)) + 1);
+    text->resize(static_cast<size_t>(GetWindowTextW(control, text->data(), static_cast<int>(text->size()))));
+    const LONG kind = style & BS_TYPEMASK;
+    const bool box = isButton && (kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX ||
+                                  kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON);
+    *format = DT_CALCRECT | (isStatic ? DT_WORDBREAK : DT_SINGLELINE);
+    *inset = box ? GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE)
+                 : (isButton || (style & SS_SUNKEN)) ? 2 * GetSystemMetrics(SM_CXEDGE) : 0;
+    return !text->empty();
+}
+
 // A group box or an etched frame only frames other controls.
 bool IsFrame(HWND control) {
     const LONG style = GetWindowLongW(control, GWL_STYLE);
-    const std::string type = ClassOf(control);
-    return (type == "Button" && (style & BS_TYPEMASK) == BS_GROUPBOX) ||
-           (type == "Static" && (style & SS_TYPEMASK) >= SS_ETCHEDHORZ &&
-            (style & SS_TYPEMASK) <= SS_ETCHEDFRAME);
-}
-
-// The font of every dialog of the program and the editor (9 points, ＭＳ Ｐゴシック) at
-// the scale: the windows' own font handles belong to their process.
-HFONT DialogFont() {
-    static HFONT font = CreateFontW(-MulDiv(9, kScaledDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                    DEFAULT_QUALITY, DEFAULT_PITCH, L"ＭＳ Ｐゴシック");
-    return font;
-}
-
-// Whether the control's text fits inside it in the control's own font: on one line for
-// a button (beside the box of a check box), wrapped at its width for a static text.
-bool TextFits(HWND control, std::string* why) {
-    const std::string type = ClassOf(control);
-    const LONG style = GetWindowLongW(control, GWL_STYLE);
-    const std::wstring text = WideText(control);
-    if (text.empty() || (type != "Button" && type != "Static")) return true;
-    if (type == "Static" && (style & SS_TYPEMASK) > SS_RIGHT) return true;  // icons, frames
-    RECT client{};
-    GetClientRect(control, &client);
-    UINT format = DT_CALCRECT;  // '&' marks the access key, as the control draws it
-    if (type == "Button") {
-        const LONG kind = style & BS_TYPEMASK;
-        if (kind == BS_GROUPBOX) format |= DT_SINGLELINE;
-        else if (kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX || kind == BS_RADIOBUTTON ||
-                 kind == BS_AUTORADIOBUTTON) {
-            client.right -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE);
-            format |= DT_SINGLELINE;
-        } else {
-            client.right -= 2 * GetSystemMetrics(SM_CXEDGE);
-            format |= DT_SINGLELINE;
-        }
-    } else {
-        format |= DT_WORDBREAK;
-    }
-    if (style & SS_SUNKEN && type == "Static") client.right -= 2 * GetSystemMetrics(SM_CXEDGE);
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, DialogFont());
-    RECT needed{0, 0, client.right, 0};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, format);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    const LONG width = client.right - client.left, height = client.bottom - client.top;
-    if (needed.right <= width && needed.bottom <= height) return true;
-    *why = "needs " + std::to_string(needed.right) + "x" + std::to_string(needed.bottom) +
-           ", has " + std::to_string(width) + "x" + std::to_string(height);
-    return false;
+    wchar_t type[32] = {};
+    GetClassNameW(control, type, 32);
+    return _wcsicmp(type, L"Button") == 0 ? (style & BS_TYPEMASK) == BS_GROUPBOX
+                                          : (style & SS_TYPEMASK) == SS_ETCHEDFRAME;
 }
 
 // What is wrong with the dialog's layout: a visible control outside its client area,
-// two that overlap (a group box only frames others), a text that does not fit.
+// two that overlap (frames aside), a text that does not fit its control. The text is
+// measured in the dialogs' font (9 points, ＭＳ Ｐゴシック) at the scale, as the
+// windows' own font handles belong to their process.
 std::vector<std::string> LayoutFaults(HWND dialog) {
+    static HFONT font = CreateFontW(-MulDiv(9, kScaledDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                    FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"ＭＳ Ｐゴシック");
     std::vector<std::string> faults;
     RECT client{};
     GetClientRect(dialog, &client);
@@ -115,16 +78,25 @@ std::vector<std::string> LayoutFaults(HWND dialog) {
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         if (IsWindowVisible(c)) controls.push_back(c);
     }
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
     for (size_t i = 0; i < controls.size(); ++i) {
         const RECT r = InDialog(controls[i], dialog);
-        if (r.left < client.left || r.top < client.top || r.right > client.right ||
-            r.bottom > client.bottom) {
+        RECT inside{};
+        if (!IntersectRect(&inside, &r, &client) || !EqualRect(&inside, &r)) {
             faults.push_back(Describe(controls[i]) + " lies outside the window");
         }
-        std::string why;
-        if (!TextFits(controls[i], &why)) faults.push_back(Describe(controls[i]) + " clips: " + why);
-        if (IsFrame(controls[i])) continue;
-        for (size_t j = i + 1; j < controls.size(); ++j) {
+        std::wstring text;
+        UINT format = 0;
+        LONG inset = 0;
+        if (DrawnText(controls[i], &text, &format, &inset)) {
+            RECT needed{0, 0, r.right - r.left - inset, 0};
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, format);
+            if (needed.right > r.right - r.left - inset || needed.bottom > r.bottom - r.top) {
+                faults.push_back(Describe(controls[i]) + " clips its text");
+            }
+        }
+        for (size_t j = i + 1; j < controls.size() && !IsFrame(controls[i]); ++j) {
             const RECT other = InDialog(controls[j], dialog);
             RECT both{};
             if (!IsFrame(controls[j]) && IntersectRect(&both, &r, &other)) {
@@ -132,41 +104,40 @@ std::vector<std::string> LayoutFaults(HWND dialog) {
             }
         }
     }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
     return faults;
 }
 
-// The window as it is on the screen, as a 24-bit bitmap file, when asked for.
+// The window as it is on the screen, as a 24-bit bitmap file in TAVRINO_SHOT_DIR.
 void SaveShot(HWND window, const char* name) {
     const char* folder = std::getenv("TAVRINO_SHOT_DIR");
     if (!folder || !*folder) return;
     RECT r{};
     GetWindowRect(window, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    BITMAPINFOHEADER header{sizeof header, r.right - r.left, r.bottom - r.top, 1, 24, BI_RGB,
+                            0, 0, 0, 0, 0};
+    std::string pixels(((static_cast<size_t>(header.biWidth) * 3 + 3) & ~size_t{3}) *
+                           static_cast<size_t>(header.biHeight), '\0');
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, header.biWidth, header.biHeight);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    BitBlt(memory, 0, 0, header.biWidth, header.biHeight, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
-    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    const DWORD row = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::string pixels(static_cast<size_t>(row) * static_cast<size_t>(height), '\0');
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(header.biHeight), pixels.data(),
               reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    BITMAPFILEHEADER file{0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof header};
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    const std::string path = std::string(folder) + "\\" + name + ".bmp";
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
-    bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-    bytes += pixels;
-    WriteFileBytes(path, bytes);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof header;
+    const BITMAPFILEHEADER file{0x4D42, offset + static_cast<DWORD>(pixels.size()), 0, 0, offset};
+    WriteFileBytes(std::string(folder) + "\\" + name + ".bmp",
+                   std::string(reinterpret_cast<const char*>(&file), sizeof file) +
+                       std::string(reinterpret_cast<const char*>(&header), sizeof header) + pixels);
 }
 
-// Checks one window of the program: drawn at the scale, per monitor, and laid out
-// without faults; then saved as a picture.
+// One window of the program: drawn per monitor at the scale and laid out without
+// faults; then its picture.
 void ExpectScaledAndLaidOut(HWND window, const char* name) {
     SCOPED_TRACE(name);
     ASSERT_NE(window, nullptr);
@@ -177,13 +148,11 @@ void ExpectScaledAndLaidOut(HWND window, const char* name) {
     SaveShot(window, name);
 }
 
-// The process's dialog that holds the control, waiting up to milliseconds for it.
 HWND WaitForDialogWith(DWORD processId, int control, int milliseconds) {
-    for (int waited = 0; waited <= milliseconds; waited += 50) {
+    for (int waited = 0; waited <= milliseconds; waited += 50, Sleep(50)) {
         for (HWND dialog : WaitForDialogs(processId, 0)) {
             if (GetDlgItem(dialog, control)) return dialog;
         }
-        Sleep(50);
     }
     return nullptr;
 }
