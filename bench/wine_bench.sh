@@ -148,7 +148,7 @@ for program in Tavrino Quillet; do
   done < <(x86_64-w64-mingw32-objdump -h "$build/$program.exe" 2>/dev/null | grep -E '^ +[0-9]+ \.')
   [ $code -gt 0 ] && parts="code $((code / 1024)) KB, unwind tables $((unwind / 1024)) KB, resources $((res / 1024)) KB, data $((data / 1024)) KB"
   [ -n "$parts" ] && row "6. What is in $program.exe" "$parts" "-" "-" \
-    "the code is the program's own and, linked statically, the C++ runtime's exception handling and strings, winpthreads (std::thread and std::mutex of the posix thread model, for the query's worker) and mingw-w64's C99 printf with its floating-point conversion (the texts' formats); the unwind tables serve the exceptions; resources are the dialogs, texts, icons and manifest. No stream library is linked, nor the runtime's name demangler (the program has its own terminate handler)"
+    "the code is the program's own and, linked statically, the C++ runtime's exception handling and strings, winpthreads (the posix thread model's threads and locks: the query's worker in Tavrino.exe, the runtime's own locks in both) and mingw-w64's C99 printf with its floating-point conversion (the texts' formats); the unwind tables serve the exceptions; resources are the dialogs, texts, icons and manifest. No stream library is linked, nor the runtime's name demangler (the program has its own terminate handler)"
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
