@@ -58,11 +58,11 @@ ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductName" "Tavrino"
-VIAddVersionKey /LANG=${LANG_JAPANESE} "CompanyName" "Tavrino"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "CompanyName" "Tavrino 開発チーム"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "FileDescription" "Tavrino セットアップ"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "Tavrino"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "© 2026 Tavrino 開発チーム"
 
 Var Purge
 
@@ -130,7 +130,7 @@ Section "Tavrino（必須）" SecProgram
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "Tavrino"
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "Tavrino"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "Tavrino 開発チーム"
   WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Tavrino.exe,0"
   WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
