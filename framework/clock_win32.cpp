@@ -1,6 +1,7 @@
 // The Windows clock: the real Win32 calls.
 #include "framework/clock.h"
 #include "framework/clock_win.h"
+#include "framework/system_dll_win.h"
 
 namespace {
 
@@ -13,10 +14,7 @@ long long Ticks(const FILETIME& time) {
                                   time.dwLowDateTime);
 }
 
-FARPROC Kernel32Proc(const char* name) {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
+FARPROC Kernel32Proc(const char* name) { return SystemFunction(L"kernel32.dll", name); }
 
 // SetLocalTime converts with the daylight-saving state of the moment before the set;
 // set again, it converts with the state of the new time.
@@ -56,10 +54,7 @@ Win32Clock& TheClock() {
 }  // namespace
 
 FileTimeReader LookUpPreciseClock(Kernel32Lookup lookup) {
-    // Through the generic function type, as a looked-up address is handed out.
-    using Generic = void (*)();
-    return reinterpret_cast<FileTimeReader>(
-        reinterpret_cast<Generic>(lookup("GetSystemTimePreciseAsFileTime")));
+    return FunctionAs<FileTimeReader>(lookup("GetSystemTimePreciseAsFileTime"));
 }
 
 void ReadClockWith(FileTimeReader precise, FileTimeReader tick, FILETIME* now) {

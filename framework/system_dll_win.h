@@ -10,9 +10,15 @@
 // The function, or nullptr when the DLL or the function is not there.
 FARPROC SystemFunction(const wchar_t* dll, const char* name);
 
+// A looked-up address as the function's own type, through the generic function type.
+template <class Function>
+Function FunctionAs(FARPROC address) {
+    using Generic = void (*)();
+    return reinterpret_cast<Function>(reinterpret_cast<Generic>(address));
+}
+
 // SystemFunction as the function's own type.
 template <class Function>
 Function SystemFunctionAs(const wchar_t* dll, const char* name) {
-    using Generic = void (*)();
-    return reinterpret_cast<Function>(reinterpret_cast<Generic>(SystemFunction(dll, name)));
+    return FunctionAs<Function>(SystemFunction(dll, name));
 }

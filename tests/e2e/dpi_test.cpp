@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -22,10 +21,18 @@ namespace {
 
 constexpr int kScaledDpi = 144;
 
-std::string Describe(HWND control) {
+// The window class, in the case it was registered with ("Static", "BUTTON").
+std::wstring ClassOf(HWND control) {
     wchar_t type[32] = {};
     GetClassNameW(control, type, 32);
-    return std::string(type, type + wcslen(type)) + " " + std::to_string(GetDlgCtrlID(control)) +
+    return type;
+}
+
+bool IsClass(HWND control, const wchar_t* type) { return _wcsicmp(ClassOf(control).c_str(), type) == 0; }
+
+std::string Describe(HWND control) {
+    const std::wstring type = ClassOf(control);
+    return std::string(type.begin(), type.end()) + " " + std::to_string(GetDlgCtrlID(control)) +
            " \"" + WindowText(control) + "\"";
 }
 
@@ -39,10 +46,8 @@ RECT InDialog(HWND control, HWND dialog) {
 // A static text, a button or a check box: its text and the format it is drawn with.
 // Other controls (frames, edits, lists) have no text to clip.
 bool DrawnText(HWND control, std::wstring* text, UINT* format, LONG* inset) {
-    wchar_t type[32] = {};
-    GetClassNameW(control, type, 32);
     const LONG style = GetWindowLongW(control, GWL_STYLE);
-    const bool isStatic = _wcsicmp(type, L"Static") == 0, isButton = _wcsicmp(type, L"Button") == 0;
+    const bool isStatic = IsClass(control, L"Static"), isButton = IsClass(control, L"Button");
     if ((isStatic && (style & SS_TYPEMASK) > SS_RIGHT) || (!isStatic && !isButton)) return false;
     text->resize(static_cast<size_t>(GetWindowTextLengthW(control)) + 1);
     text->resize(static_cast<size_t>(GetWindowTextW(control, text->data(), static_cast<int>(text->size()))));
@@ -58,10 +63,8 @@ bool DrawnText(HWND control, std::wstring* text, UINT* format, LONG* inset) {
 // A group box or an etched frame only frames other controls.
 bool IsFrame(HWND control) {
     const LONG style = GetWindowLongW(control, GWL_STYLE);
-    wchar_t type[32] = {};
-    GetClassNameW(control, type, 32);
-    return _wcsicmp(type, L"Button") == 0 ? (style & BS_TYPEMASK) == BS_GROUPBOX
-                                          : (style & SS_TYPEMASK) == SS_ETCHEDFRAME;
+    return IsClass(control, L"Button") ? (style & BS_TYPEMASK) == BS_GROUPBOX
+                                       : (style & SS_TYPEMASK) == SS_ETCHEDFRAME;
 }
 
 // What is wrong with the dialog's layout: a visible control outside its client area,
