@@ -72,6 +72,17 @@ long long PcTextToSeconds(const CString& text, int zoneOffset) {
     return seconds < 0 || f.tm_year > 3000 - 1900 ? -1 : seconds;
 }
 
+// A field as the record holds it: a line break inside it (a DAYTIME server may send
+// one before its line feed) becomes a blank, so that every record stays one line.
+// No Shift-JIS byte pair has a CR or LF as its second byte.
+std::string OneLine(const CString& field) {
+    std::string text(field.GetString(), static_cast<std::size_t>(field.GetLength()));
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
+}
+
 }  // namespace
 
 long long TimeTextToSeconds(const CString& text) {
@@ -96,9 +107,9 @@ int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString ser
     }
     // Lines end in CR LF on disk whatever the platform, as a text-mode file on Windows.
     CString line;
-    line.Format("%s, %s, %7s, %6s, %s, %s, %s\r\n", pcTimeText.GetString(), server.GetString(),
-                ProtocolName(protocol), mode == 0 ? "check" : "adjust", detail.GetString(),
-                serverTimeText.GetString(), difference.GetString());
+    line.Format("%s, %s, %7s, %6s, %s, %s, %s\r\n", OneLine(pcTimeText).c_str(),
+                OneLine(server).c_str(), ProtocolName(protocol), mode == 0 ? "check" : "adjust",
+                OneLine(detail).c_str(), OneLine(serverTimeText).c_str(), difference.GetString());
 
     // Opened and closed per record, so that each record is on disk when the call returns.
     ScopedFile file = OpenForAppend(path);

@@ -105,7 +105,8 @@ bool FakeTimeServer::ServeTime(TimeScript script, std::uint32_t value) {
     return true;
 }
 
-bool FakeTimeServer::ServeDaytime(const std::string& reply) {
+bool FakeTimeServer::ServeDaytime(const std::string& reply, TimeScript script) {
+    m_timeScript = script;
     m_streamReply = reply;
     if (!Listen(SOCK_STREAM, 13)) return false;
     Start(&FakeTimeServer::AnswerStream);
@@ -149,9 +150,27 @@ void FakeTimeServer::AnswerSntp() {
     if (m_sntp.kind == SntpScript::kWrongOriginate) reply[31] ^= 0x01;
     if (!m_sntp.zeroReceive) PutNtp(&reply[32], arrival);
     if (!m_sntp.zeroTransmit) PutNtp(&reply[40], arrival + m_sntp.serverDelay);
+    if (m_sntp.onesTimestamps) {
+        for (int field : {16, 32, 40}) std::memset(&reply[field], 0xFF, 8);
+    }
     if (m_sntp.replyAfterMs > 0) SleepMilliseconds(m_sntp.replyAfterMs);
-    sendto(m_socket.Get(), reinterpret_cast<const char*>(reply.data()), m_sntp.length, 0,
-           reinterpret_cast<sockaddr*>(&client), clientLength);
+    ScopedSocket otherPort;
+    SOCKET from = m_socket.Get();
+    if (m_sntp.fromOtherPort) {
+        otherPort.Reset(socket(AF_INET, SOCK_DGRAM, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = inet_addr(m_address.c_str());
+        if (!otherPort || bind(otherPort.Get(), reinterpret_cast<sockaddr*>(&address),
+                               sizeof address) != 0) {
+            return;
+        }
+        from = otherPort.Get();
+    }
+    for (int i = 0; i < m_sntp.answers && i < 8; ++i) {
+        sendto(from, reinterpret_cast<const char*>(reply.data()), m_sntp.length, 0,
+               reinterpret_cast<sockaddr*>(&client), clientLength);
+    }
 }
 
 void FakeTimeServer::AnswerStream() {
@@ -180,5 +199,12 @@ void FakeTimeServer::AnswerStream() {
             waitUntilStopped();
             break;
         case TimeScript::kSilent: waitUntilStopped(); break;
+        case TimeScript::kReset: {
+            // A zero linger time makes the close a reset.
+            linger reset{1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                       sizeof reset);
+            break;
+        }
     }
 }

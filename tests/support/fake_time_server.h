@@ -30,6 +30,12 @@ struct SntpScript {
     bool zeroReference = false;
     bool zeroReceive = false;
     bool zeroTransmit = false;
+    // The three timestamps the server fills sent as eight 0xFF bytes each.
+    bool onesTimestamps = false;
+    // The same answer sent this many times.
+    int answers = 1;
+    // The answer sent from another port of the server's address.
+    bool fromOtherPort = false;
 
     // A server that will not serve us: stratum 0, the code in the Reference
     // Identifier, our transmit time echoed and every other timestamp zero.
@@ -49,6 +55,7 @@ enum class TimeScript {
     kTwoBytesThenClose,   // two bytes, then closes
     kTwoBytesThenSilent,  // two bytes, then nothing until stopped
     kSilent,
+    kReset,               // accepts, then resets the connection without sending
 };
 
 class FakeTimeServer {
@@ -62,7 +69,7 @@ class FakeTimeServer {
     // when the port cannot be bound. One service per server object.
     bool ServeSntp(const SntpScript& script);
     bool ServeTime(TimeScript script, std::uint32_t value);
-    bool ServeDaytime(const std::string& reply);
+    bool ServeDaytime(const std::string& reply, TimeScript script = TimeScript::kWhole);
 
     // Stops serving and waits for the server thread.
     void Stop();

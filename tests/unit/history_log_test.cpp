@@ -105,12 +105,13 @@ TEST_F(HistoryLog, ThePcsTextIsReadInThePcsOwnZone) {
 TEST_F(HistoryLog, TimeThatCannotBeConvertedGivesXNotAMadeUpDifference) {
     // The year is read from the last four characters: "002\r" is the year 2, and a time
     // before 1970 cannot be converted; neither can a year beyond the runtime's range.
+    // The carriage return is written as a blank: a record is one line.
     Write(kPcTime, "d", 2, 0, "OK", "Sun Jan 06 12:34:50 2002\r");
     Write("Sun Jan 06 12:34:56 1969", "d", 0, 0, "OK", kServerTime);
     Write(kPcTime, "d", 0, 0, "OK", "Sun Jan 06 12:34:50 9999");
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, d, daytime,  check, OK, "
-              "Sun Jan 06 12:34:50 2002\r, x\r\n"
+              "Sun Jan 06 12:34:50 2002 , x\r\n"
               "Sun Jan 06 12:34:56 1969, d,    SNTP,  check, OK, Sun Jan 06 12:34:50 2002, x\r\n"
               "Sun Jan 06 12:34:56 2002, d,    SNTP,  check, OK, Sun Jan 06 12:34:50 9999, x\r\n");
 }
