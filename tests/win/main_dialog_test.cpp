@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "settings/editor_link.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_time_server.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "ui/clock_dlg_win.h"
@@ -94,6 +96,11 @@ class ClockDialog : public Profile {
     void Run(const std::string& profile, const std::function<void(HWND)>& act,
              const std::function<void(HWND)>& other = nullptr) {
         WriteFileBytes(dir.File("Tavrino.INI"), "[Property]\r\n" + profile);
+        RunAsItIs(act, other);
+    }
+    // The same over the profile as the test has left it.
+    void RunAsItIs(const std::function<void(HWND)>& act,
+                   const std::function<void(HWND)>& other = nullptr) {
         DialogWatch watch;
         watch.onEvent = [&](const DialogEvent& event) {
             if (event.kind != DialogEvent::kShown) return;
@@ -102,7 +109,8 @@ class ClockDialog : public Profile {
                 return;
             }
             act(event.dialog);
-            if (closeAfterAct) PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            if (closeAfterAct)
+                PostMessageW(event.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         };
         EXPECT_EQ(dialog.DoModal(), IDOK);
     }
@@ -131,8 +139,8 @@ class ShiftHeld {
 class EditorStandIn {
   public:
     EditorStandIn()
-        : m_hWnd(CreateWindowExW(0, L"STATIC", L"editor", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                 nullptr, nullptr, nullptr)) {}
+        : m_hWnd(CreateWindowExW(0, L"STATIC", L"editor", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr)) {}
     ~EditorStandIn() {
         if (IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
     }
@@ -224,6 +232,192 @@ TEST_F(ClockDialog, ASettingsEditorThatCannotStartReleasesTheButtonAndSaysWhy) {
     EXPECT_EQ(shown[1], std::string(LoadAppString(IDS_EDITOR_LINE_TOO_LONG)));
 }
 
+// Hostile profiles: whatever the file holds, or whatever it is, the window opens with
+// defined texts, a check ends with a status the user can act on, and neither the
+// profile nor the history is damaged.
+TEST_F(ClockDialog, HostileProfilesGiveDefinedTextsAndLeaveTheFilesWhole) {
+    FakeTimeServer answering;
+    // 2002-01-06 12:34:56 UTC in TIME's count from 1900.
+    ASSERT_TRUE(answering.ServeTime(TimeScript::kWhole, 2208988800u + 1010320496u))
+        << answering.Error();
+    const std::string kiB64(65536, '7'), local = std::string("DefaultServer=") + kFakeServerAddress;
+    const std::string noName = LoadAppString(IDS_NO_SERVER_NAME).GetString();
+    enum Damage { kNone, kFolder, kLocked, kReadOnly, kLogLocked };
+    struct Case {
+        const char* name;
+        std::string profile;
+        Damage damage;
+        std::string server, timeOut, retryInterval, adjustAt;  // as the window shows them
+        std::string status;                                    // after a check
+        std::vector<std::string> messages;
+        int logLines;
+    } const cases[] = {
+        {"64 KiB in every text",
+         "DefaultServer=" + std::string(65536, 'n') + "\r\nprotocol=" + std::string(65536, 'S') +
+             "\r\nErrorRetry=1," + kiB64 + "," + kiB64 + ",2\r\nAdjustAt=1," + kiB64 + ":" + kiB64 +
+             "\r\nWindowPos=1," + kiB64 + "," + kiB64 + ",1\r\nlogfile=1\r\n",
+         kNone,
+         std::string(65536, 'n'),
+         "3s",
+         "2147483647h",
+         "00:00",
+         "ERROR (HostNotFound)",
+         {},
+         1},
+        {"a server name of formats",
+         "DefaultServer=%s%n%x\r\nlogfile=1\r\n",
+         kNone,
+         "%s%n%x",
+         "3s",
+         "0s",
+         "00:00",
+         "ERROR (HostNotFound)",
+         {},
+         1},
+        {"a server name of 3000 characters",
+         "DefaultServer=" + std::string(3000, 'a') + "\r\n",
+         kNone,
+         std::string(3000, 'a'),
+         "3s",
+         "0s",
+         "00:00",
+         "ERROR (HostNotFound)",
+         {},
+         0},
+        // A negative wait is refused by the socket layer at once: no wait, no hang.
+        {"a negative time-out",
+         local + "\r\nTimeOut=-5\r\n",
+         kNone,
+         kFakeServerAddress,
+         "-5s",
+         "0s",
+         "00:00",
+         "ERROR (Select)",
+         {},
+         0},
+        {"a huge time-out",
+         local + "\r\nTimeOut=99999999999\r\nlogfile=1\r\n",
+         kNone,
+         kFakeServerAddress,
+         "1215752191s",
+         "0s",
+         "00:00",
+         "*",
+         {},
+         1},
+        {"retry milliseconds beyond 32 bits",
+         local + "\r\nErrorRetry=1,3,1193,2\r\n",
+         kNone,
+         kFakeServerAddress,
+         "3s",
+         "1193h",
+         "00:00",
+         "*",
+         {},
+         0},
+        {"hexadecimal and octal numbers",
+         local + "\r\nAdjustAt=0x1,0x17:073\r\nWindowPos=01,0x40,010,1\r\n",
+         kNone,
+         kFakeServerAddress,
+         "3s",
+         "0s",
+         "23:59",
+         "*",
+         {},
+         0},
+        // An unreadable profile gives the defaults: no server, so the check asks for one.
+        {"a profile that is a folder", "", kFolder, "", "3s", "0s", "00:00", "", {noName}, 0},
+        {"a locked profile", local + "\r\n", kLocked, "", "3s", "0s", "00:00", "", {noName}, 0},
+        // The history goes beside the profile: it cannot be written there either.
+        {"a profile and its history in a read-only folder",
+         local + "\r\nlogfile=1\r\nWindowPos=1,10,10,1\r\n",
+         kReadOnly,
+         kFakeServerAddress,
+         "3s",
+         "0s",
+         "00:00",
+         "*",
+         {"Can not open the logfile"},
+         0},
+        {"a history that another program holds",
+         local + "\r\nlogfile=1\r\n",
+         kLogLocked,
+         kFakeServerAddress,
+         "3s",
+         "0s",
+         "00:00",
+         "*",
+         {"Can not open the logfile"},
+         0},
+    };
+    // The sandbox's read-only view of a folder it can write (see scripts/sandbox).
+    auto windowsPath = [](const char* variable) {
+        std::string path = std::getenv(variable) ? std::string("Z:") + std::getenv(variable) : "";
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return path;
+    };
+    const std::string writable = windowsPath("TAVRINO_WRITABLE");
+    const std::string readOnly = windowsPath("TAVRINO_READ_ONLY");
+    ASSERT_FALSE(readOnly.empty()) << "run through scripts/sandbox";
+    const std::string sub = "\\profile-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryW(Wide(writable + sub).c_str(), nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.Clear();
+        // Written through one path, the program given the other.
+        const std::string folder = c.damage == kReadOnly ? readOnly + sub + "\\" : dir.Path();
+        const std::string ini = folder + "Tavrino.INI", log = folder + "Tavrino.log";
+        const std::string written = c.damage == kReadOnly ? writable + sub + "\\Tavrino.INI" : ini;
+        DeleteFileW(Wide(log).c_str());
+        WriteFileBytes(written, "[Property]\r\n" + c.profile);
+        const std::string before = c.damage == kFolder ? "" : ReadFileBytes(ini);
+        app.SetProfilePath(Wide(ini));
+        std::shared_ptr<void> lock;
+        if (c.damage == kFolder) {
+            DeleteFileW(Wide(ini).c_str());
+            CreateDirectoryW(Wide(ini).c_str(), nullptr);
+        } else if (c.damage == kLocked || c.damage == kLogLocked) {
+            // Another program holds the file open and shares it with nobody.
+            if (c.damage == kLogLocked) WriteFileBytes(log, "");
+            lock.reset(
+                CreateFileW(Wide(c.damage == kLocked ? ini : log).c_str(),
+                            GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                CloseHandle);
+        }
+        std::vector<std::string> shown(5);
+        RunAsItIs([&](HWND window) {
+            int ids[] = {IDC_SERVER, IDC_IND_TIMEOUT, IDC_IND_RETRY_INTERVAL, IDC_IND_ADJUST_AT};
+            for (int i = 0; i < 4; ++i) shown[i] = DialogWatch::ItemText(window, ids[i]);
+            // The dialog object serves every row: what the last one left goes first.
+            SetDlgItemTextW(window, IDC_SERVER_TIME, L"");
+            SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CHECK, BN_CLICKED), 0);
+            shown[4] = DialogWatch::ItemText(window, IDC_SERVER_TIME);
+        });
+        // Where the window cannot write, neither can the settings editor: it says so.
+        if (c.damage == kFolder || c.damage == kLocked || c.damage == kReadOnly) {
+            EXPECT_FALSE(app.WriteProfileString("Property", "beep", "1"));
+        }
+        lock.reset();
+        // A long name shows its beginning; the field is narrower still.
+        EXPECT_EQ(shown[0].substr(0, 64), c.server.substr(0, 64));
+        EXPECT_EQ(shown[1], c.timeOut);
+        EXPECT_EQ(shown[2], c.retryInterval);
+        EXPECT_EQ(shown[3], c.adjustAt);
+        EXPECT_EQ(shown[4], c.status == "*" ? "Sun Jan 06 21:34:56 2002" : c.status);
+        EXPECT_EQ(messages.Messages(), c.messages);
+        // Only the window's place may change in the profile, and only where it can be written.
+        const std::string after = c.damage == kFolder ? "" : ReadFileBytes(ini);
+        if (c.damage == kFolder || c.damage == kLocked || c.damage == kReadOnly) {
+            EXPECT_EQ(after, before);
+        }
+        EXPECT_EQ(after.substr(0, after.find("WindowPos=")),
+                  before.substr(0, before.find("WindowPos=")));
+        const std::string history = ReadFileBytes(log);
+        EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), c.logLines) << history;
+        RemoveDirectoryW(Wide(ini).c_str());
+    }
+}
+
 // A TIME server inside the process: each query answers with the real time at once,
 // and may act on the main window while it is under way, as a tick or a settings
 // editor would during the query dialog's modal loop.
@@ -237,7 +431,8 @@ struct FakeQueries {
         deepest = std::max(deepest, ++depth);
         if (during) during();
         const std::uint32_t now = static_cast<std::uint32_t>(std::time(nullptr)) + kNtpTo1970;
-        for (int i = 0; i < 4; ++i) request.buffer[i] = static_cast<unsigned char>(now >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            request.buffer[i] = static_cast<unsigned char>(now >> (24 - 8 * i));
         request.result = 1;
         --depth;
     }
@@ -282,11 +477,12 @@ TEST_F(ScheduledRuns, ATickOrAReloadDuringARunWaitsForItsEnd) {
         } else {
             // The daily run's query: the editor turns the daily adjustment off.
             Store(L"AdjustAt", L"0,12:00");
-            SendMessageW(window, WM_SETENV_NOTIFY,
-                         static_cast<WPARAM>(EditorCode::kSavedAndClosed), 0);
+            SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSavedAndClosed),
+                         0);
         }
     };
-    Run("DefaultServer=first.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+    Run(
+        "DefaultServer=first.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND window) {
             SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ADJUST, BN_CLICKED), 0);
             armedAfterwards = KillTimer(window, TIMER_ADJUSTAT) != FALSE;
@@ -335,7 +531,8 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWai
         PumpMessages(2500);
         SetTimer(nullptr, 0, 3000, &GiveUp);
     };
-    Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+    Run(
+        "DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND shown) {
             giveUpWindow = shown;
             SetTimer(nullptr, 0, 15000, &GiveUp);
@@ -350,7 +547,8 @@ TEST_F(ScheduledRuns, TheDailyTimeIsCountedAgainWhenTheClockChanges) {
     morning.wHour = 11;
     clock.SetLocal(morning);
     closeAfterAct = false;
-    Run("DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
+    Run(
+        "DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND shown) {
             // An hour to go; then the clock is set to a second before the time.
             SYSTEMTIME almost = morning;
@@ -382,7 +580,8 @@ TEST_F(ScheduledRuns, StartedWithShiftHeldItNeitherAdjustsNorStartsMinimized) {
     ScopedContext beep(CurrentContext().With(&RecordBeep));
     {
         ShiftHeld shift;
-        Run(profile, [](HWND) {}, &PressEscapeOnNotices);
+        Run(
+            profile, [](HWND) {}, &PressEscapeOnNotices);
     }
     EXPECT_EQ(beeps, (std::vector<std::pair<unsigned, unsigned>>{{256u, 100u}}));
     EXPECT_TRUE(FakeQueries::servers.empty());
@@ -476,8 +675,8 @@ TEST(NoticeBox, EndsWithOkWhenItsTimeRunsOutAndWithCancelOnEscape) {
         bool pressEscape;
         INT_PTR result;
     };
-    for (const Case& c : {Case{150, false, IDOK}, Case{0, true, IDCANCEL},
-                          Case{60000, true, IDCANCEL}}) {
+    for (const Case& c :
+         {Case{150, false, IDOK}, Case{0, true, IDCANCEL}, Case{60000, true, IDCANCEL}}) {
         SCOPED_TRACE(c.displayMs);
         DialogWatch watch;
         std::string caption, upper, lower;
