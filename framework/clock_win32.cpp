@@ -7,7 +7,7 @@ namespace {
 
 // The precise and the tick readings may differ by a tick and a little more; a
 // difference beyond this is a precise clock gone wrong.
-constexpr long long kMostDisagreement = 100 * 10000;  // 100 ms in 100 ns units
+constexpr long long kMostDisagreement = 100LL * 10000;  // 100 ms in 100 ns units
 
 long long Ticks(const FILETIME& time) {
     return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |

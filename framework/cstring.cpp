@@ -13,7 +13,9 @@ CString CString::Left(int count) const {
     return CString(m_str.c_str(), count < GetLength() ? count : GetLength());
 }
 
-void CString::Format(const char* format, ...) {
+// MFC's shape, which the callers use; the compilers check each call's arguments against
+// its format (TAV_PRINTF_FORMAT).
+void CString::Format(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf's shape
     va_list args;
     va_start(args, format);
     va_list measure;
@@ -25,7 +27,8 @@ void CString::Format(const char* format, ...) {
         m_str.clear();
     } else {
         std::string out(static_cast<size_t>(length) + 1, '\0');
-        std::vsnprintf(&out[0], out.size(), format, args);
+        // The format and arguments just measured: the length is known to fit.
+        static_cast<void>(std::vsnprintf(&out[0], out.size(), format, args));
         out.resize(static_cast<size_t>(length));
         m_str.swap(out);
     }

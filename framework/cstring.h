@@ -13,7 +13,8 @@
 class CString {
   public:
     CString() = default;
-    CString(const char* text) : m_str(text ? text : "") {}  // NOLINT: implicit as in MFC
+    // NOLINTNEXTLINE(google-explicit-constructor): implicit as in MFC
+    CString(const char* text) : m_str(text ? text : "") {}
     CString(const char* bytes, int length)
         : m_str(bytes ? std::string(bytes, length > 0 ? length : 0) : std::string()) {}
 
@@ -21,7 +22,8 @@ class CString {
     bool IsEmpty() const { return m_str.empty(); }
     void Empty() { m_str.clear(); }
     const char* GetString() const { return m_str.c_str(); }
-    operator const char*() const { return m_str.c_str(); }  // NOLINT: as LPCTSTR in MFC
+    // NOLINTNEXTLINE(google-explicit-constructor): as LPCTSTR in MFC
+    operator const char*() const { return m_str.c_str(); }
     char GetAt(int index) const { return m_str.at(static_cast<size_t>(index)); }
 
     CString& operator=(const char* text) {

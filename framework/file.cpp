@@ -6,7 +6,7 @@ namespace {
 std::string Utf8(const std::wstring& text) {
     std::string out;
     for (wchar_t wide : text) {
-        auto c = static_cast<unsigned long>(wide);
+        auto c = static_cast<unsigned long>(static_cast<char32_t>(wide));
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

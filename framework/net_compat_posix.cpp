@@ -20,11 +20,11 @@ int WinsockCode(int error) {
         case 0: return 0;
         case EINTR: return WSAEINTR;
         case EBADF: return WSAEBADF;
-        case EACCES: return WSAEACCES;
+        case EACCES:
         case EPERM: return WSAEACCES;
         case EFAULT: return WSAEFAULT;
         case EINVAL: return WSAEINVAL;
-        case EMFILE: return WSAEMFILE;
+        case EMFILE:
         case ENFILE: return WSAEMFILE;
         case EWOULDBLOCK: return WSAEWOULDBLOCK;
         case EINPROGRESS: return WSAEINPROGRESS;
@@ -46,11 +46,11 @@ int WinsockCode(int error) {
         case ENETRESET: return WSAENETRESET;
         case ECONNABORTED: return WSAECONNABORTED;
         case ECONNRESET: return WSAECONNRESET;
-        case ENOBUFS: return WSAENOBUFS;
+        case ENOBUFS:
         case ENOMEM: return WSAENOBUFS;
         case EISCONN: return WSAEISCONN;
         case ENOTCONN: return WSAENOTCONN;
-        case ESHUTDOWN: return WSAESHUTDOWN;
+        case ESHUTDOWN:
         case EPIPE: return WSAESHUTDOWN;
         case ETOOMANYREFS: return WSAETOOMANYREFS;
         case ETIMEDOUT: return WSAETIMEDOUT;
@@ -80,6 +80,7 @@ int ResolverCode(int error) {
         case EAI_AGAIN: return WSATRY_AGAIN;
         case EAI_FAIL: return WSANO_RECOVERY;
 #ifdef EAI_NODATA
+        // NOLINTNEXTLINE(bugprone-branch-clone): one meaning, two codes, each where defined
         case EAI_NODATA: return WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY

@@ -7,7 +7,10 @@
 #endif
 
 namespace {
-void WriteToStderr(const CString& text) { std::fprintf(stderr, "%s\n", text.GetString()); }
+// A message that standard error does not take has nowhere else to go.
+void WriteToStderr(const CString& text) {
+    static_cast<void>(std::fprintf(stderr, "%s\n", text.GetString()));
+}
 
 void PlatformBeep(unsigned frequency, unsigned milliseconds) {
 #ifdef _WIN32

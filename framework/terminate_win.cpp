@@ -7,8 +7,10 @@
 
 namespace __gnu_cxx {
 
+// NOLINTBEGIN(bugprone-reserved-identifier): the runtime's own name, which this replaces
 void __verbose_terminate_handler();
 
 void __verbose_terminate_handler() { std::abort(); }
+// NOLINTEND(bugprone-reserved-identifier)
 
 }  // namespace __gnu_cxx

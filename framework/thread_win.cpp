@@ -37,7 +37,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int prior
         nullptr, stackSize, &CWinThread::Start, share.get(), CREATE_SUSPENDED, &id)));
     if (!thread->m_hThread) return nullptr;
     // The new thread takes its share back first thing when it runs.
-    share.release();
+    share.release();  // NOLINT(bugprone-unused-return-value): the new thread owns it now
     thread->m_nThreadID = id;
     SetThreadPriority(thread->Handle(), priority);
     // From here the object belongs to the thread (m_bAutoDelete) or to the caller.

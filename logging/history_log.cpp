@@ -93,9 +93,9 @@ long long TimeTextToSeconds(const CString& text) {
     return LocalMktime(&when);
 }
 
-int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
-                       Protocol protocol, int mode, CString detail, CString serverTimeText,
-                       const int* pcZoneOffset) {
+int WriteHistoryRecord(const std::wstring& path, const CString& pcTimeText, const CString& server,
+                       Protocol protocol, int mode, const CString& detail,
+                       const CString& serverTimeText, const int* pcZoneOffset) {
     // A time that the runtime cannot convert gives no difference rather than a
     // made-up one.
     CString difference = "x";

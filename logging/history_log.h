@@ -20,9 +20,9 @@ std::wstring HistoryLogPath(const std::wstring& profilePath);
 // own: both are read alike, and the zone cancels out). Runs on the user-interface thread. 1 when the line was
 // written; 0 (after the message box "Can not open the logfile" when the file would not
 // open) otherwise.
-int WriteHistoryRecord(const std::wstring& path, CString pcTimeText, CString server,
-                       Protocol protocol, int mode, CString detail, CString serverTimeText,
-                       const int* pcZoneOffset = nullptr);
+int WriteHistoryRecord(const std::wstring& path, const CString& pcTimeText, const CString& server,
+                       Protocol protocol, int mode, const CString& detail,
+                       const CString& serverTimeText, const int* pcZoneOffset = nullptr);
 
 // Reads a time text by the fixed positions of the layout Www Mmm DD HH:MM:SS YYYY (the
 // year being the last four characters) as C runtime local time. Seconds since 1970, or

@@ -73,7 +73,7 @@ bool CQueryDlg::StartWorker() {
     worker->m_bAutoDelete = FALSE;  // this dialog owns it, before it runs
     m_pWorker.reset(worker);
     currentWorker = worker;
-    share.release();
+    share.release();  // NOLINT(bugprone-unused-return-value): the worker owns it now
     worker->ResumeThread();
     return true;
 }

@@ -7,11 +7,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/exchange.h"
+#include "engine/query_runner.h"
 #include "tests/support/fake_time_server.h"
+#include "tests/support/recording_sink.h"
 
 namespace {
 
@@ -196,6 +202,66 @@ TEST(QueryJob, OutlivesTheCallerThatLetGo) {
     }  // the caller's places and its share are gone
     EXPECT_TRUE(worker->EndsWithin(5));
     EXPECT_EQ(worker->Notices(), 0);
+}
+
+// A query runner shaped as the program's dialog: the job on a worker thread of its own,
+// the caller's thread waiting for the done notice, then copying the outcome; a worker
+// that does not end in time is abandoned, as the countdown does.
+void RunOnWorker(QueryRequest& request) {
+    auto job = QueryJob::Create(request);
+    std::mutex lock;
+    std::condition_variable done;
+    bool noticed = false;
+    job->SetDoneNotice([&] {
+        std::lock_guard<std::mutex> hold(lock);
+        noticed = true;
+        done.notify_one();
+    });
+    std::thread worker([job] { job->Run(); });
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        done.wait_for(hold, std::chrono::seconds(request.timeout + 5), [&] { return noticed; });
+    }
+    if (!job->CopyOutcomeTo(request)) {
+        job->Abandon();
+        request.result = 0;
+        *request.statusText = "TimeOut";
+        *request.errorCode = 0;
+    }
+    worker.join();
+}
+
+// The packet trace that cannot be opened: the worker writes it, the caller tells.
+int UnopenableTrace(const std::wstring&, const CString&, const unsigned char*, const TimeStamp&) {
+    return -1;
+}
+
+TEST(QueryJob, RunQueryOnAWorkerComposesTheOutcomeOnTheCallersThread) {
+    FakeTimeServer server;
+    ASSERT_TRUE(server.ServeSntp(SntpScript())) << server.Error();
+    const SntpTrace trace{&UnopenableTrace, L"Tavrino.sntp.log"};
+    RecordingSink sink;
+    ScopedContext seams(CurrentContext().With(&RunOnWorker).With(&trace));
+
+    unsigned char reply[kSntpPacketSize] = {};
+    TimeStamp arrival{0, 0};
+    CString status;
+    int errorCode = -1;
+    EXPECT_EQ(
+        RunQuery(kProtocolSntp, kServer, 5, 0, reply, kSntpPacketSize, &arrival, status, errorCode),
+        1);
+    EXPECT_EQ(status, "OK");
+    EXPECT_EQ(errorCode, -1);
+    EXPECT_NEAR(RealSeconds(arrival), RealTimeNow(), 2.0);
+    EXPECT_EQ(sink.Messages(), std::vector<std::string>{"Can not open the logfile"});
+
+    // Nothing listens on the TIME port.
+    unsigned char value[kTimeReplySize] = {};
+    EXPECT_EQ(RunQuery(kProtocolTime, kServer, 5, 0, value, kTimeReplySize, nullptr, status,
+                       errorCode),
+              0);
+    EXPECT_EQ(status, "ERROR (Connect)");
+    EXPECT_EQ(errorCode, WSAECONNREFUSED);
 }
 
 }  // namespace
