@@ -43,8 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(IsKnownStatus("ERROR (" + status + ")") || status == "OK");
     FUZZ_CHECK((result == 1) == (status == "OK"));
     if (result == 1) FUZZ_CHECK(code == -7);  // a success reports no error
-    for (std::size_t at = static_cast<std::size_t>(request.bufferSize); at < sizeof buffer; ++at) {
-        FUZZ_CHECK(buffer[at] == kUntouched);
+    // No byte beyond the receive length; for DAYTIME none beyond what arrived; a TIME
+    // value that came whole, or zeros.
+    const std::string& got = record.received;
+    const std::size_t mine = protocol == kProtocolDaytime && result == 1
+                                 ? got.size()
+                                 : static_cast<std::size_t>(request.bufferSize);
+    for (std::size_t at = mine; at < sizeof buffer; ++at) FUZZ_CHECK(buffer[at] == kUntouched);
+    if (protocol == kProtocolTime && result == 1) {
+        const bool whole = got.size() == 4;
+        for (int at = 0; at < 4; ++at) {
+            FUZZ_CHECK(buffer[at] == (whole ? static_cast<unsigned char>(got[at]) : 0));
+        }
     }
     // Each socket was for the next address of the list, in the resolver's order, and
     // each address reached was the one its socket was for.
