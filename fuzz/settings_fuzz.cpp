@@ -2,6 +2,10 @@
 // the settings written back as the editor writes them and read again unchanged, the
 // editor's form over them, and the restore flag of WindowPos. The input is the
 // section's lines, key=value.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -12,48 +16,40 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& ch : text) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-    return text;
-}
+// Keys match in any letter case, as the profile functions match them.
+struct AnyCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return strcasecmp(a.c_str(), b.c_str()) < 0;
+    }
+};
 
-// The section as the profile functions give it: keys in any letter case, the first of
-// a key given twice, values without line ends and ending at a NUL; the integer
-// conversion an optional sign and decimal digits, wrapping at 32 bits.
+// The section as the profile functions give it: the first of a key given twice, values
+// without line ends and ending at a NUL, the integer conversion decimal, wrapping at
+// 32 bits.
 class TextProfile : public ProfileSource {
   public:
     explicit TextProfile(const std::string& text) {
-        std::size_t at = 0;
-        while (at < text.size()) {
-            std::size_t end = text.find_first_of("\r\n", at);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(at, end - at);
-            const std::size_t equals = line.find('=');
-            if (equals != std::string::npos) {
-                m_values.emplace(Lower(line.substr(0, equals)), line.substr(equals + 1).c_str());
-            }
-            at = end + 1;
+        for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+            end = std::min(text.find_first_of("\r\n", at), text.size());
+            const std::size_t equals = text.find('=', at);
+            if (equals >= end) continue;
+            m_values.emplace(text.substr(at, equals - at),
+                             text.substr(equals + 1, end - equals - 1).c_str());
         }
     }
     CString Text(const char* key) const override {
-        const auto found = m_values.find(Lower(key));
+        const auto found = m_values.find(key);
         return found == m_values.end() ? CString() : CString(found->second.c_str());
     }
     int Int(const char* key, int defaultValue) const override {
-        const auto found = m_values.find(Lower(key));
+        const auto found = m_values.find(key);
         if (found == m_values.end() || found->second.empty()) return defaultValue;
-        const std::string& value = found->second;
-        std::size_t at = value[0] == '-' || value[0] == '+' ? 1 : 0;
-        std::uint32_t number = 0;
-        for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
-            number = number * 10u + static_cast<std::uint32_t>(value[at] - '0');
-        }
-        if (value[0] == '-') number = 0u - number;
-        return static_cast<int>(number);
+        return static_cast<int>(
+            static_cast<std::uint32_t>(std::strtoll(found->second.c_str(), nullptr, 10)));
     }
 
   private:
-    std::map<std::string, std::string> m_values;
+    std::map<std::string, std::string, AnyCase> m_values;
 };
 
 // The same settings write the same entries and agree on what those leave out: the
