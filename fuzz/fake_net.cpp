@@ -97,6 +97,7 @@ void AnswerSntp(unsigned char* datagram) {
 void Begin(FuzzedDataProvider* data) {
     End();
     input = data;
+    lastError = 0;
     record = Record();
 }
 
