@@ -113,8 +113,10 @@ void RunOne(const StartedCopy& program, const Kind& kind, size_t lines) {
 
 // Handles: one for whatever Wine opens late by itself (none so far); a leak of one per
 // command of any kind exceeds it within the short run, where each kind runs twice.
-// Private bytes: Wine's heap commits in steps (one of 192 KiB in 1200 commands, none in
-// the first 384); a leak of half a kilobyte per command exceeds it in the long run.
+// Private bytes: Wine 8 keeps about 80 bytes for every dialog box with a font and
+// controls (a bare DialogBoxIndirectParam does it too), and its heap commits them in
+// 64 KiB steps: 192 KiB in the 1200 commands of the long run, which has room for
+// about 250 bytes more per command.
 constexpr int kHandleSlack = 1;
 constexpr long long kPrivateSlack = 512 * 1024;
 // Cancelled workers run out within a tenth of a second; the clock ticks on.
