@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/system_dll_win.h"
 #include "res/resource.h"
 #include "tests/e2e/program_copy.h"
+#include "tests/support/dialog_watch_win.h"
 #include "tests/support/fake_time_server.h"
 
 // After windows.h.
@@ -131,30 +131,6 @@ struct Footprint {
     long long privateBytes = 0;
 };
 
-struct HandleEntry {
-    void* object;
-    ULONG_PTR process, handle;
-    ULONG access;
-    USHORT backTrace, type;
-    ULONG attributes, reserved;
-};
-
-int Handles(DWORD id) {
-    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    const auto query = SystemFunctionAs<Query>(L"ntdll.dll", "NtQuerySystemInformation");
-    std::vector<ULONG_PTR> table(1 << 14);  // the count, a reserved word, the entries
-    LONG status = -1;
-    for (int tries = 0; query && tries < 8; ++tries, table.resize(table.size() * 2)) {
-        status =
-            query(64, table.data(), static_cast<ULONG>(table.size() * sizeof table[0]), nullptr);
-        if (status != static_cast<LONG>(0xC0000004)) break;  // STATUS_INFO_LENGTH_MISMATCH
-    }
-    if (status != 0) return -1;
-    const auto* entries = reinterpret_cast<const HandleEntry*>(&table[2]);
-    return static_cast<int>(std::count_if(entries, entries + table[0],
-                                          [id](const HandleEntry& e) { return e.process == id; }));
-}
-
 Footprint Measure(DWORD id, HANDLE process) {
     Footprint f;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -165,7 +141,7 @@ Footprint Measure(DWORD id, HANDLE process) {
         f.threads += thread.th32OwnerProcessID == id;
     }
     CloseHandle(snapshot);
-    f.handles = Handles(id);
+    f.handles = ProcessHandleCount(id);
     HWND window = nullptr;
     for (int n = 0; n < 100000 && (window = FindWindowExW(nullptr, window, nullptr, nullptr));
          ++n) {

@@ -1,8 +1,12 @@
 #include "tests/support/dialog_watch_win.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <tlhelp32.h>
 
 #include "framework/handles_win.h"
+#include "framework/system_dll_win.h"
 #include "tests/support/ui_driver_win.h"
 
 namespace {
@@ -111,8 +115,31 @@ int ProcessThreadCount() {
     return count;
 }
 
-int ProcessHandleCount() {
-    DWORD count = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
-    return static_cast<int>(count);
+namespace {
+
+struct HandleEntry {
+    void* object;
+    ULONG_PTR process, handle;
+    ULONG access;
+    USHORT backTrace, type;
+    ULONG attributes, reserved;
+};
+
+}  // namespace
+
+int ProcessHandleCount(DWORD processId) {
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    const auto query = SystemFunctionAs<Query>(L"ntdll.dll", "NtQuerySystemInformation");
+    std::vector<ULONG_PTR> table(1 << 14);  // the count, a reserved word, the entries
+    LONG status = -1;
+    for (int tries = 0; query && tries < 8; ++tries, table.resize(table.size() * 2)) {
+        status =
+            query(64, table.data(), static_cast<ULONG>(table.size() * sizeof table[0]), nullptr);
+        if (status != static_cast<LONG>(0xC0000004)) break;  // STATUS_INFO_LENGTH_MISMATCH
+    }
+    if (status != 0) return -1;
+    const auto* entries = reinterpret_cast<const HandleEntry*>(&table[2]);
+    return static_cast<int>(
+        std::count_if(entries, entries + table[0],
+                      [processId](const HandleEntry& e) { return e.process == processId; }));
 }

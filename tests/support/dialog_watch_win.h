@@ -54,6 +54,8 @@ class DialogWatch {
     std::vector<DialogEvent> m_events;
 };
 
-// Counts of this process's threads and handles, to find leaks.
+// Counts of this process's threads and handles, to find leaks. Handles are counted in
+// the system's handle table (SystemExtendedHandleInformation): Wine's
+// GetProcessHandleCount gives 0. -1 when the table cannot be read.
 int ProcessThreadCount();
-int ProcessHandleCount();
+int ProcessHandleCount(DWORD processId = GetCurrentProcessId());
