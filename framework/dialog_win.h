@@ -8,6 +8,7 @@
 //         ON_WM_DESTROY()                void OnDestroy()
 //         ON_WM_TIMECHANGE()             void OnTimeChange()
 //         ON_WM_POWERBROADCAST()         void OnPowerBroadcast(UINT event)
+//         ON_WM_SETTINGCHANGE()          void OnSettingChange(UINT, const wchar_t* area)
 //         ON_WM_CLOSE()                  void OnClose()
 //         ON_WM_SYSCOMMAND()             void OnSysCommand(UINT id, LPARAM lParam)
 //         ON_WM_PAINT()                  void OnPaint()
@@ -180,6 +181,12 @@ struct MessageThunks {
         return 0;
     }
     template <auto handler>
+    static LRESULT SettingChange(T& dialog, WPARAM wParam, LPARAM lParam) {
+        static_assert(FitsEntry<T, handler, void(UINT, const wchar_t*)>());
+        (dialog.*handler)(static_cast<UINT>(wParam), reinterpret_cast<const wchar_t*>(lParam));
+        return 0;
+    }
+    template <auto handler>
     static LRESULT Plain(T& dialog, WPARAM, LPARAM) {
         static_assert(FitsEntry<T, handler, void()>());
         (dialog.*handler)();
@@ -252,6 +259,11 @@ constexpr UINT PrivateMessage() {
 #define ON_WM_POWERBROADCAST()                                                          \
     TAVRINO_MAP_ENTRY(WM_POWERBROADCAST, 0, MessageReply::kDefault, PowerBroadcast, \
                       OnPowerBroadcast)
+// A change of the system's settings: the flag and the area's name (null when none),
+// "Policy" when Group Policy has been applied again.
+#define ON_WM_SETTINGCHANGE()                                                          \
+    TAVRINO_MAP_ENTRY(WM_SETTINGCHANGE, 0, MessageReply::kDefault, SettingChange, \
+                      OnSettingChange)
 // A close request that the handler answers itself: the dialog manager would turn it
 // into IDCANCEL.
 #define ON_WM_CLOSE() TAVRINO_MAP_ENTRY(WM_CLOSE, 0, MessageReply::kResult, Plain, OnClose)

@@ -17,4 +17,6 @@
 #define IDS_EDITOR_NOT_STARTED 141
 #define IDS_NEED_ADMIN 142
 #define IDS_REFUSED_AS_ADMIN 143
+// Follows a result that the time service gave (its answer to a refused adjustment).
+#define IDS_BY_SERVICE 144
 #define IDS_ABOUTBOX 511

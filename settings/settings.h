@@ -10,7 +10,8 @@
 #include "engine/protocol.h"
 #include "framework/cstring.h"
 
-// The values of section Property as the platform's profile functions give them.
+// The values of section Property as the platform's profile functions give them, or
+// the same keys as another source holds them (policy, the service's parameters).
 class ProfileSource {
   public:
     virtual ~ProfileSource() = default;
@@ -19,6 +20,9 @@ class ProfileSource {
     // The private-profile integer conversion of the value; defaultValue when the key
     // is missing.
     virtual int Int(const char* key, int defaultValue) const = 0;
+    // Whether the source holds the key. The profile's functions cannot tell a missing
+    // key from an empty value, so by default an empty value is none.
+    virtual bool Has(const char* key) const { return !Text(key).IsEmpty(); }
 };
 
 struct ProfileSettings {

@@ -1,16 +1,24 @@
 // The main dialog's settings: read from the profile into the window and its daily
 // timer, and read again when the settings editor has saved them.
+#include <cwchar>
+
 #include "framework/winapp_win.h"
 #include "res/resource.h"
 #include "settings/profile_section_win.h"
+#include "settings/registry_source_win.h"
+#include "settings/setting_sources.h"
 #include "ui/clock_dlg_win.h"
 
 void CClockDlg::LoadSettings() {
     // What the controls show now survives the load.
     UpdateData(TRUE);
-    // The reference time and the restore flag keep their values where the profile
-    // gives none.
-    m_settings = ReadProfileSettings(ProfileSection(AfxGetApp()), m_settings);
+    // A key that Group Policy sets wins over the profile. The reference time and the
+    // restore flag keep their values where neither gives one.
+    const RegistrySource policy(kPolicyKey);
+    const ProfileSection profile(AfxGetApp());
+    const LayeredSource source(
+        {{&policy, SettingOrigin::kPolicy}, {&profile, SettingOrigin::kProfile}});
+    m_settings = ReadProfileSettings(source, m_settings);
     m_retry.manualStart = 0;
     m_retry.scheduledStart = 0;
     SetDlgItemText(IDC_SERVER, m_settings.server);
@@ -28,6 +36,10 @@ void CClockDlg::ReloadSettings() {
         return;
     }
     ReloadSettingsNow();
+}
+
+void CClockDlg::OnSettingChange(UINT, const wchar_t* area) {
+    if (area && std::wcscmp(area, L"Policy") == 0) ReloadSettings();
 }
 
 void CClockDlg::ReloadSettingsNow() {

@@ -1,5 +1,6 @@
 #include "ui/clock_dlg_win.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/afx_win.h"
@@ -13,8 +14,11 @@
 #include "res/resource.h"
 #include "res/string_ids.h"
 #include "settings/editor_link.h"
+#include "settings/registry_source_win.h"
+#include "settings/setting_sources.h"
 #include "ui/elevation_win.h"
 #include "ui/notice_dlg_win.h"
+#include "ui/service_link_win.h"
 
 namespace {
 
@@ -33,6 +37,15 @@ constexpr int kDeferredRounds = 4;
 // armed anew after a clock change, or after the PC woke up.
 constexpr int kWorkRearm = -2;
 
+// How long the window waits for the time service: its query takes as long as the
+// service's own time-out (a machine setting, not this window's), and a little more.
+DWORD ServiceWaitMs() {
+    const ProfileSettings machine =
+        ReadMachineSettings(RegistrySource(kPolicyKey), RegistrySource(kServiceParametersKey));
+    const long long seconds = std::min(std::max(machine.timeOut, 1), 600) + 15;
+    return static_cast<DWORD>(seconds * 1000);
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CClockDlg)
@@ -50,6 +63,7 @@ BEGIN_MESSAGE_MAP(CClockDlg)
     ON_WM_DESTROY()
     ON_WM_TIMECHANGE()
     ON_WM_POWERBROADCAST()
+    ON_WM_SETTINGCHANGE()
 END_MESSAGE_MAP()
 
 CClockDlg::CClockDlg(const CString& propertyName, bool startedByOffer, HWND parent)
@@ -124,12 +138,18 @@ bool CClockDlg::PreQueryGuard() {
     return CheckDialupConnection() != 0;
 }
 
-void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText) {
+void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText,
+                              const ServiceAnswer* byService) {
     if (!m_settings.logFile) return;
     const CWinApp* app = AfxGetApp();
     if (!app) return;
-    WriteHistoryRecord(HistoryLogPath(app->GetProfilePath()), pcTimeText, m_settings.server,
-                       m_settings.protocol, mode, outcome.HistoryDetail(), outcome.serverTimeText,
+    // The service's result names the server it asked, and says that it set the clock.
+    const CString detail =
+        byService ? outcome.HistoryDetail() + LoadAppString(IDS_BY_SERVICE) : outcome.HistoryDetail();
+    WriteHistoryRecord(HistoryLogPath(app->GetProfilePath()), pcTimeText,
+                       byService ? byService->server : m_settings.server,
+                       byService ? byService->protocol : m_settings.protocol, mode, detail,
+                       outcome.serverTimeText,
                        outcome.pcZoneOffset ? &*outcome.pcZoneOffset : nullptr);
 }
 
@@ -184,7 +204,7 @@ void CClockDlg::OnCheck() {
         UpdateData(FALSE);
 
         const CommandOutcome outcome = CheckServerTime(Query());
-        RecordHistory(kModeCheck, outcome, outcome.pcTimeText);
+        RecordHistory(kModeCheck, outcome, outcome.pcTimeText, nullptr);
         m_strServerTime = outcome.success ? outcome.serverTimeText : outcome.statusText;
         m_strPcTime = outcome.pcTimeText;
         UpdateData(FALSE);
@@ -201,9 +221,12 @@ void CClockDlg::AdjustNow(bool asked) {
     m_retry.manualStart = 1;
     RunCommand([this, asked] {
         m_lastAdjustment = CommandOutcome();
+        m_bLastByService = false;
         RunAdjustment();
-        // An instance started as administrator takes over: this one ends.
-        if (asked && !m_bEnding && OfferElevation(m_lastAdjustment, m_bStartedByOffer)) {
+        // An instance started as administrator takes over: this one ends. Where the time
+        // service answered for this one, there is nothing to offer.
+        if (asked && !m_bEnding && !m_bLastByService &&
+            OfferElevation(m_lastAdjustment, m_bStartedByOffer)) {
             OnCancel();
         }
     });
@@ -214,14 +237,25 @@ int CClockDlg::AdjustClock() {
     m_strServerTime = kConnecting;
     UpdateData(FALSE);
 
-    const CommandOutcome outcome = AdjustPcClock(Query());
+    const ServerQuery query = Query();
+    CommandOutcome outcome = AdjustPcClock(query);
+    // This user may not set the clock: the time service, which may, is asked instead,
+    // with the machine's own server and settings.
+    ServiceAnswer answer;
+    const bool byService =
+        ClockRightMissing(outcome) &&
+        AskServiceWhileWaiting(m_hWnd, ServiceWaitMs(), &answer) ==
+            ServiceReply::kAnswered;
+    if (byService) outcome = answer.outcome;
     m_lastAdjustment = outcome;
-    RecordHistory(kModeAdjust, outcome, outcome.pcTimeText);
+    m_bLastByService = byService;
+    RecordHistory(kModeAdjust, outcome, outcome.pcTimeText, byService ? &answer : nullptr);
+    const CString word = byService ? LoadAppString(IDS_BY_SERVICE) : CString();
     if (outcome.success) {
         m_strServerTime = outcome.serverTimeText;
-        m_strPcTime = kAdjusted;
+        m_strPcTime = CString(kAdjusted) + word;
     } else {
-        m_strServerTime = outcome.statusText;
+        m_strServerTime = outcome.statusText + word;
         m_strPcTime = outcome.pcTimeText;
     }
     UpdateData(FALSE);

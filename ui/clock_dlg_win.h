@@ -5,11 +5,12 @@
 
 #include "framework/dialog_win.h"
 #include "framework/timer_win.h"
+#include "settings/service_link.h"
 #include "settings/settings.h"
 #include "ui/command_gate.h"
-#include "ui/commands.h"
+#include "engine/commands.h"
 #include "ui/editor_link_win.h"
-#include "ui/schedule.h"
+#include "engine/schedule.h"
 #include "ui/status_line_win.h"
 #include "ui/window_place_win.h"
 
@@ -50,6 +51,8 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     void OnDestroy();
     void OnTimeChange();
     void OnPowerBroadcast(UINT event);
+    // Group Policy was applied again (lParam "Policy"): the settings it may set.
+    void OnSettingChange(UINT, const wchar_t* area);
 
   private:
     // The icons and the system menu's entries (clock_dlg_chrome_win.cpp).
@@ -82,7 +85,9 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     // An adjustment run with its retry series and result notice; 1 on success.
     int RunAdjustment();
     RetrySeries Series();
-    void RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText);
+    // byService: the time service's answer that outcome is, or null.
+    void RecordHistory(int mode, const CommandOutcome& outcome, const CString& pcTimeText,
+                       const ServiceAnswer* byService);
     void TerminateAfterAdjust();
     // Arms the daily timer while the daily adjustment is on, for the next run from the
     // clock as it stands; after sleep or a clock change (rearm), for a run whose time
@@ -108,6 +113,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     ProfileSettings m_settings;
     RetryState m_retry;
     CommandOutcome m_lastAdjustment;  // of the run under way
+    bool m_bLastByService = false;    //   and whether the time service gave it
     // Shown in the controls (data exchange).
     CString m_strPcTime;
     CString m_strServerTime;

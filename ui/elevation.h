@@ -5,7 +5,7 @@
 // once, and never offers again: if it is refused too, a policy forbids the setting.
 #pragma once
 
-#include "ui/commands.h"
+#include "engine/commands.h"
 
 // Marks, on its command line, an instance that the offer started.
 constexpr char kElevatedSwitch[] = "/Elevated";

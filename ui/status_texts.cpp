@@ -2,12 +2,6 @@
 
 #include "framework/crt_time.h"
 
-CString RetryCountText(int count) {
-    CString text;
-    text.Format("%i\x89\xF1", count);  // "回", times
-    return text;
-}
-
 CString RetryIntervalText(int value, int unit) {
     const char* letter = unit == 0 ? "s" : unit == 1 ? "m" : unit == 2 ? "h" : "";
     CString text;

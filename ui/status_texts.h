@@ -1,11 +1,11 @@
 // The texts of the status line and the running clock.
 #pragma once
 
+#include "engine/schedule.h"  // RetryCountText, shown beside these
 #include "framework/cstring.h"
 
-// "%i回" of the retry count, "%i%s" of the interval with the unit letter ("s", "m",
+// "%i%s" of the retry interval with the unit letter ("s", "m",
 // "h"; none for another unit), "%02i:%02i" of the daily adjustment time.
-CString RetryCountText(int count);
 CString RetryIntervalText(int value, int unit);
 CString AdjustAtText(int hour, int minute);
 

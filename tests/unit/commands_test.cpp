@@ -1,6 +1,6 @@
 // The main window's commands against the fake server: which texts a check and an
 // adjustment leave, and the history detail that each outcome records.
-#include "ui/commands.h"
+#include "engine/commands.h"
 #include "ui/elevation.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_time_server.h"
 #include "tests/support/temp_dir.h"
-#include "ui/commands.h"
+#include "engine/commands.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "framework/crt_time.h"
 #include "ui/command_gate.h"
 #include "ui/placement.h"
-#include "ui/schedule.h"
+#include "engine/schedule.h"
 #include "ui/status_texts.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
-#include "ui/commands.h"
+#include "engine/commands.h"
 
 #include "engine/check_adjust.h"
 #include "engine/time_text.h"
+#include "framework/clock.h"
 #include "framework/strings.h"
 #include "res/string_ids.h"
 
@@ -33,6 +34,13 @@ void NoteZone(const ServerQuery& query, CommandOutcome* out) {
 CString CommandOutcome::HistoryDetail() const {
     if (success || errorText.IsEmpty()) return statusText;
     return statusText + ":" + errorText;
+}
+
+bool ClockRightMissing(const CommandOutcome& outcome) {
+    CString rightMissing;
+    rightMissing.Format("%lu", static_cast<unsigned long>(kErrorPrivilegeNotHeld));
+    return !outcome.success && outcome.statusText == kClockRefused &&
+           outcome.errorText == rightMissing;
 }
 
 CommandOutcome CheckServerTime(const ServerQuery& query) {

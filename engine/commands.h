@@ -1,6 +1,7 @@
-// The main window's two commands without the window: one check of the server's
+// The two commands of the main window, without the window: one check of the server's
 // time, or one adjustment of the PC clock, with the texts the window shows and the
-// history records. Each runs exactly one query through the engine.
+// history records. The time service makes its adjustments through the same one.
+// Each runs exactly one query through the engine.
 #pragma once
 
 #include <optional>
@@ -33,6 +34,11 @@ struct CommandOutcome {
     // text when there is one.
     CString HistoryDetail() const;
 };
+
+// Whether the clock refused the adjustment for want of the right to set it (1314):
+// the refusal that the time service, or an instance started as administrator, can
+// overcome.
+bool ClockRightMissing(const CommandOutcome& outcome);
 
 // Without a server name neither asks anybody: the outcome is "ERROR (HostNotFound)".
 CommandOutcome CheckServerTime(const ServerQuery& query);

@@ -1,7 +1,7 @@
-// The arithmetic and decisions behind the main window's adjustment timers, without
-// the window: the delay until the daily adjustment and the retry series after failed
-// adjustments. The window arms the timers, shows the boxes and forwards the ticks;
-// what it decides on comes from here.
+// The arithmetic and decisions behind the adjustment timers of the main window and
+// the time service, without either: the delay until the daily adjustment and the
+// retry series after failed adjustments. The window (or the service) arms the timers,
+// shows its notices and forwards the ticks; what it decides on comes from here.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +54,9 @@ class AdjustmentHost {
     virtual void ShowRetryText(const CString& text) = 0;
     virtual void EndAfterSuccess() = 0;
 };
+
+// "%i回" of the retry count.
+CString RetryCountText(int count);
 
 // Where a retry series stands: the window's own value.
 struct RetryState {

@@ -1,13 +1,18 @@
-#include "ui/schedule.h"
+#include "engine/schedule.h"
 
 #include "framework/crt_time.h"
-#include "ui/status_texts.h"
 
 namespace {
 
 constexpr int kDay = 86400;  // seconds
 
 }  // namespace
+
+CString RetryCountText(int count) {
+    CString text;
+    text.Format("%i\x89\xF1", count);  // "回", times
+    return text;
+}
 
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute) {
     const int now = hour * 3600 + minute * 60 + second;

@@ -1,0 +1,134 @@
+#include "settings/service_client_win.h"
+
+#include <string>
+#include <vector>
+
+#include "framework/handles_win.h"
+#include "framework/text_win.h"
+
+namespace {
+
+constexpr wchar_t kServiceName[] = L"TavrinoService";
+constexpr DWORD kPollMs = 100;
+
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static bool Close(Handle handle) { return CloseServiceHandle(handle) != FALSE; }
+};
+using ScopedServiceHandle = Owner<ServiceHandleTraits>;
+
+// The service's process id, after starting it when it is stopped; 0 while it has none
+// (starting), and false when there is no service to ask.
+bool ServiceProcess(bool start, DWORD* processId) {
+    *processId = 0;
+    const ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    const ScopedServiceHandle service(
+        OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS | SERVICE_START));
+    if (!service) {
+        // Installed, but this user may not start it: it may still be running.
+        const ScopedServiceHandle query(
+            OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
+        if (!query) return false;
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        if (!QueryServiceStatusEx(query.Get(), SC_STATUS_PROCESS_INFO,
+                                  reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
+            return false;
+        }
+        *processId = status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+        return status.dwCurrentState != SERVICE_STOPPED;
+    }
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
+        return false;
+    }
+    if (status.dwCurrentState == SERVICE_RUNNING) {
+        *processId = status.dwProcessId;
+        return true;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED && start &&
+        !StartServiceW(service.Get(), 0, nullptr) &&
+        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        return false;
+    }
+    return true;
+}
+
+// Waits for an overlapped operation on handle to end within the time left.
+bool Finish(HANDLE handle, OVERLAPPED* overlapped, BOOL started, DWORD waitMs, DWORD* bytes) {
+    if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) {
+        return false;
+    }
+    if (WaitForSingleObject(overlapped->hEvent, waitMs) != WAIT_OBJECT_0) {
+        CancelIo(handle);
+        // The cancelled operation still ends before its buffer may go.
+        GetOverlappedResult(handle, overlapped, bytes, TRUE);
+        return false;
+    }
+    return GetOverlappedResult(handle, overlapped, bytes, FALSE) != FALSE ||
+           GetLastError() == ERROR_MORE_DATA;
+}
+
+}  // namespace
+
+ServiceReply AskServiceToAdjust(DWORD waitMs, ServiceAnswer* answer) {
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    auto left = [deadline] {
+        const ULONGLONG now = GetTickCount64();
+        return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
+    const std::wstring pipeName = Widen(kServicePipeName);
+
+    DWORD processId = 0;
+    if (!ServiceProcess(true, &processId)) return ServiceReply::kNoService;
+    ScopedHandle pipe;
+    for (;;) {
+        if (processId == 0 && !ServiceProcess(false, &processId)) return ServiceReply::kNoService;
+        if (processId != 0) {
+            // Identification only: the service learns who asks, and can act as nobody.
+            pipe.Reset(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
+                                       SECURITY_IDENTIFICATION,
+                                   nullptr));
+            if (pipe) break;
+            if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(pipeName.c_str(), left());
+        }
+        if (left() == 0) return ServiceReply::kNoAnswer;
+        Sleep(kPollMs);
+    }
+    // The pipe must be the service's own, not one that a program put up in its name.
+    ULONG serverProcess = 0;
+    if (!GetNamedPipeServerProcessId(pipe.Get(), &serverProcess) || serverProcess != processId) {
+        return ServiceReply::kNoAnswer;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
+
+    const ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) return ServiceReply::kNoAnswer;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    DWORD bytes = 0;
+    BOOL started = WriteFile(pipe.Get(), kAdjustRequest, kAdjustRequestLength, nullptr, &overlapped);
+    if (!Finish(pipe.Get(), &overlapped, started, left(), &bytes) ||
+        bytes != static_cast<DWORD>(kAdjustRequestLength)) {
+        return ServiceReply::kNoAnswer;
+    }
+    std::vector<char> reply(kLongestAnswer + 1);
+    ResetEvent(event.Get());
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event.Get();
+    bytes = 0;
+    started = ReadFile(pipe.Get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr,
+                       &overlapped);
+    if (!Finish(pipe.Get(), &overlapped, started, left(), &bytes)) return ServiceReply::kNoAnswer;
+    return DecodeServiceAnswer(reply.data(), static_cast<int>(bytes), answer)
+               ? ServiceReply::kAnswered
+               : ServiceReply::kNoAnswer;
+}
