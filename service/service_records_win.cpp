@@ -81,10 +81,12 @@ bool PrepareServiceDataFolder() {
 void ReportServiceEvent(unsigned long id, bool warning, const CString* inserts, int count) {
     HANDLE source = EventSource();
     if (!source) return;
-    std::vector<std::wstring> wide;
-    for (int i = 0; i < count; ++i) wide.push_back(Widen(inserts[i]));
-    std::vector<const wchar_t*> strings;
-    for (const std::wstring& text : wide) strings.push_back(text.c_str());
+    std::vector<std::wstring> wide(static_cast<std::size_t>(count > 0 ? count : 0));
+    std::vector<const wchar_t*> strings(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        wide[i] = Widen(inserts[i]);
+        strings[i] = wide[i].c_str();
+    }
     ReportEventW(source, warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE, 0, id,
                  nullptr, static_cast<WORD>(strings.size()), 0,
                  strings.empty() ? nullptr : strings.data(), nullptr);
@@ -100,7 +102,11 @@ void WriteServiceState(const ServiceAnswer& last, const CString& nextRun, std::u
     const CString text = EncodeServiceAnswer(last) + "next=" + nextRun + "\nended=" + end + "\n";
     const std::lock_guard<std::mutex> hold(stateLock);
     ScopedFile file(_wfopen(ServiceStatePath().c_str(), L"wb"));
-    if (file) std::fwrite(text.GetString(), 1, static_cast<std::size_t>(text.GetLength()), file.Get());
+    // A state that cannot be written leaves the status command an older one: no more.
+    if (file) {
+        (void)std::fwrite(text.GetString(), 1, static_cast<std::size_t>(text.GetLength()),
+                          file.Get());
+    }
 }
 
 bool ReadServiceState(ServiceAnswer* last, CString* nextRun, std::uint64_t* lastEnd) {
