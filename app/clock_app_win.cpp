@@ -1,5 +1,7 @@
 #include "app/clock_app_win.h"
 
+#include <string>
+
 #include "app/app_state.h"
 #include "app/start_up.h"
 #include "engine/query_request.h"
@@ -14,12 +16,33 @@
 
 CClockApp theApp;
 
-namespace {
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED, "winerror.h's value");
+static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS, "winerror.h's value");
 
-// How long an instance started by the elevation offer waits for the one that offered.
-constexpr DWORD kHandOverWaitMs = 10000;
-
-}  // namespace
+bool AcquireInstanceMutex(const std::wstring& name, bool startedByOffer, ScopedHandle& held,
+                          DWORD handOverMs) {
+    const DWORD start = GetTickCount();
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
+    DWORD error = GetLastError();  // before anything else can change it
+    for (;;) {
+        held.Reset(mutex);
+        switch (DecideInstanceStart(mutex != nullptr, error, startedByOffer)) {
+            case InstanceStart::kRun: return true;
+            case InstanceStart::kRefuse: return false;
+            case InstanceStart::kWaitForHandOver: break;
+        }
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= handOverMs) return false;
+        const DWORD left = handOverMs - waited;
+        if (mutex) {
+            const DWORD handedOver = WaitForSingleObject(mutex, left);
+            return handedOver == WAIT_OBJECT_0 || handedOver == WAIT_ABANDONED;
+        }
+        Sleep(left < kHandOverRetryMs ? left : kHandOverRetryMs);
+        mutex = CreateMutexW(nullptr, TRUE, name.c_str());
+        error = GetLastError();
+    }
+}
 
 void CClockApp::RecordTimeZone(const char* key) { WriteProfileString("TZ", key, TimeZoneRecord()); }
 
@@ -29,18 +52,9 @@ BOOL CClockApp::InitInstance() {
     // One copy per executable name. The mutex is held, unreleased, as long as the
     // application object lives; a copy under another name is another program.
     const bool startedByOffer = StartedByElevationOffer(m_lpCmdLine);
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, Widen(appName).c_str());
-    const DWORD created = GetLastError();  // before anything else can change it
-    m_hInstanceMutex.Reset(mutex);
-    if (m_hInstanceMutex && created == ERROR_ALREADY_EXISTS) {
-        // The instance that offered to start this one as administrator ends as this
-        // one starts; its mutex comes free (abandoned) when it has.
-        const DWORD handedOver =
-            startedByOffer ? WaitForSingleObject(mutex, kHandOverWaitMs) : WAIT_TIMEOUT;
-        if (handedOver != WAIT_OBJECT_0 && handedOver != WAIT_ABANDONED) {
-            AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
-            return FALSE;
-        }
+    if (!AcquireInstanceMutex(Widen(appName), startedByOffer, m_hInstanceMutex)) {
+        AfxMessageBox(LoadAppString(IDS_TITLE) + LoadAppString(IDS_ALREADY_RUNNING));
+        return FALSE;
     }
 
     if (!AfxSocketInit()) {

@@ -1,11 +1,16 @@
-// The program's entry: the seams bound to the real things, then the application
-// object's start-up, which runs the main dialog to its end.
+// The program's entry: the DLL search kept to the system folder, the seams bound to
+// the real things, then the application object's start-up, which runs the main dialog
+// to its end.
 #include "app/clock_app_win.h"
-#include "ui/query_dialog_win.h"
 #include "framework/afx_win.h"
 #include "framework/context.h"
+#include "framework/system_dll_win.h"
+#include "ui/query_dialog_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a DLL: the program may run elevated from a folder that
+    // users write.
+    RestrictDllSearchToSystemFolder();
     Context real;
     real.showMessage = &ShowMessageBox;
     real.runQuery = &RunQueryInDialog;

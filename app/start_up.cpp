@@ -53,3 +53,12 @@ bool FixTimeZoneAtJst() {
 }
 
 void ClearDaylightFlag() { ZeroDaylight(); }
+
+InstanceStart DecideInstanceStart(bool gotHandle, unsigned long lastError, bool startedByOffer) {
+    const bool anotherThere =
+        gotHandle ? lastError == kErrorAlreadyExists : lastError == kErrorAccessDenied;
+    // Any other failure leaves nothing to tell a copy by: run, unguarded, rather than
+    // not at all.
+    if (!anotherThere) return InstanceStart::kRun;
+    return startedByOffer ? InstanceStart::kWaitForHandOver : InstanceStart::kRefuse;
+}

@@ -26,3 +26,25 @@ bool FixTimeZoneAtJst();
 
 // Clears the runtime's daylight-saving flag.
 void ClearDaylightFlag();
+
+// One copy per executable name, decided from what CreateMutexW gave for the name.
+enum class InstanceStart {
+    kRun,              // the mutex is this instance's (or none could be made: run as ever)
+    kWaitForHandOver,  // wait for the instance that offered elevation to end
+    kRefuse,           // another instance is there: say so and end
+};
+
+// Win32's last errors that the decision tells apart (winerror.h's values).
+constexpr unsigned long kErrorAccessDenied = 5;     // ERROR_ACCESS_DENIED
+constexpr unsigned long kErrorAlreadyExists = 183;  // ERROR_ALREADY_EXISTS
+
+// How long an instance started by the elevation offer waits for the one that offered,
+// and, when it may not even open that one's mutex, how often it tries again.
+constexpr unsigned long kHandOverWaitMs = 10000;
+constexpr unsigned long kHandOverRetryMs = 100;
+
+// gotHandle: CreateMutexW returned a handle; lastError: GetLastError() right after;
+// startedByOffer: the command line carries the elevation offer's switch. A mutex that
+// another account's instance made cannot be opened at all (access denied): that
+// instance is there all the same.
+InstanceStart DecideInstanceStart(bool gotHandle, unsigned long lastError, bool startedByOffer);

@@ -1,11 +1,12 @@
-// The settings editor's entry: the profile and the main window from the command line,
-// then the dialog, run to its end.
+// The settings editor's entry: the DLL search kept to the system folder, the profile
+// and the main window from the command line, then the dialog, run to its end.
 #include <vector>
 
 #include "editor/command_line.h"
 #include "editor/settings_dlg_win.h"
 #include "framework/afx_win.h"
 #include "framework/context.h"
+#include "framework/system_dll_win.h"
 #include "framework/winapp_win.h"
 
 namespace {
@@ -33,6 +34,9 @@ HWND MainWindow(std::uint64_t handle) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a DLL: an administrator may run the editor from a
+    // folder that users write.
+    RestrictDllSearchToSystemFolder();
     Context real;
     real.showMessage = &ShowMessageBox;
     ScopedContext seams(real);

@@ -1,4 +1,5 @@
-// Start-up's computations: the trace switch, the profile path, the time-zone record.
+// Start-up's computations: the trace switch, the profile path, the time-zone record, the
+// one-copy decision.
 #include "app/start_up.h"
 
 #include <gtest/gtest.h>
@@ -57,4 +58,40 @@ TEST(TimeZone, FixedAtUtcPlusNineWithoutDaylightSaving) {
 #endif
     EXPECT_EQ(local.tm_hour, 9);
     EXPECT_EQ(local.tm_isdst, 0);
+}
+
+TEST(OneCopy, AnotherInstanceIsThereWhenItsMutexExistsOrCannotBeOpened) {
+    struct Case {
+        bool gotHandle;
+        unsigned long lastError;
+        bool startedByOffer;
+        InstanceStart expected;
+    };
+    const InstanceStart run = InstanceStart::kRun;
+    const InstanceStart wait = InstanceStart::kWaitForHandOver;
+    const InstanceStart refuse = InstanceStart::kRefuse;
+    for (const Case& c : {
+             // Made here: this instance is the first.
+             Case{true, 0, false, run},
+             Case{true, 0, true, run},
+             // A stale error code beside a handle of a fresh mutex means nothing.
+             Case{true, kErrorAccessDenied, false, run},
+             Case{true, kErrorAccessDenied, true, run},
+             // Opened: the same account's instance holds it.
+             Case{true, kErrorAlreadyExists, false, refuse},
+             Case{true, kErrorAlreadyExists, true, wait},
+             // Another account's instance (the offer, answered with an administrator's
+             // password): its mutex cannot even be opened.
+             Case{false, kErrorAccessDenied, false, refuse},
+             Case{false, kErrorAccessDenied, true, wait},
+             // No handle, and not for lack of access: nothing to tell a copy by.
+             Case{false, kErrorAlreadyExists, false, run},
+             Case{false, 6, false, run},  // the name taken by another kind of object
+             Case{false, 6, true, run},
+             Case{false, 0, true, run},
+         }) {
+        SCOPED_TRACE(::testing::Message() << "handle " << c.gotHandle << ", error " << c.lastError
+                                          << ", offer " << c.startedByOffer);
+        EXPECT_EQ(DecideInstanceStart(c.gotHandle, c.lastError, c.startedByOffer), c.expected);
+    }
 }
