@@ -28,6 +28,17 @@
 #define IDC_PROP_ADJUST_MINUTE 1120
 #define IDC_APPLY 1121
 #define IDC_PROP_WINDOW_POS 1122
+// The texts beside the controls: greyed with them when policy sets their key.
+#define IDC_PROP_SERVER_LABEL 1130
+#define IDC_PROP_PROTOCOL_LABEL 1131
+#define IDC_PROP_TIMEOUT_LABEL 1132
+#define IDC_PROP_TIMEOUT_UNIT 1133
+#define IDC_PROP_REFERENCE_UNIT 1134
+#define IDC_PROP_RETRY_LABEL 1135
+#define IDC_PROP_ADJUST_HOUR_UNIT 1136
+#define IDC_PROP_ADJUST_MINUTE_UNIT 1137
+// Shown only while policy sets a key: why its controls are grey.
+#define IDC_POLICY_NOTE 1140
 
 // What the checks of the form refuse, one text each.
 #define IDS_BAD_SERVER 200

@@ -1,14 +1,17 @@
 #include "editor/settings_dlg_win.h"
 
+#include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "settings/profile_section_win.h"
 #include "editor/resource.h"
 #include "framework/afx_win.h"
 #include "framework/strings.h"
 #include "framework/text_win.h"
 #include "framework/winapp_win.h"
+#include "settings/profile_section_win.h"
+#include "settings/registry_source_win.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ BEGIN_MESSAGE_MAP(CSettingsDlg)
     ON_WM_CLOSE()
     ON_COMMAND(IDC_APPLY, OnApply)
     ON_MESSAGE(WM_EDITOR_STARTED, OnStarted)
+    ON_WM_SETTINGCHANGE()
 END_MESSAGE_MAP()
 
 CSettingsDlg::CSettingsDlg(CWinApp& app, HWND mainWindow)
@@ -57,11 +61,66 @@ BOOL CSettingsDlg::OnInitDialog() {
     FillList(IDC_PROP_CLOCK_TARGET, IDS_CLOCK_TARGET_FIRST, 2);
     FillList(IDC_PROP_RETRY_UNIT, IDS_RETRY_UNIT_FIRST, 3);
 
-    m_loaded = ReadProfileSettings(ProfileSection(&m_app), ProfileSettings());
+    ReadPolicy();
+    m_loaded = ReadSettings();
     m_form = FormFromSettings(m_loaded);
     UpdateData(FALSE);
+    ShowPolicy();
     PostMessageW(m_hWnd, WM_EDITOR_STARTED, 0, 0);
+    // A greyed control cannot take the focus: the first one that the user may change
+    // does.
+    HWND first = GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
+    if (first && first != GetDlgItem(IDC_PROP_SERVER)) {
+        SetFocus(first);
+        return FALSE;
+    }
     return TRUE;
+}
+
+void CSettingsDlg::ReadPolicy() { m_policy = PolicySnapshot(RegistrySource(kPolicyKey)); }
+
+ProfileSettings CSettingsDlg::ReadSettings() const {
+    const ProfileSection profile(&m_app);
+    const LayeredSource inForce(
+        {{&m_policy, SettingOrigin::kPolicy}, {&profile, SettingOrigin::kProfile}});
+    return ReadProfileSettings(inForce, ProfileSettings());
+}
+
+void CSettingsDlg::ShowPolicy() {
+    bool anySet = false;
+    for (const KeyControls& shown : kKeyControls) {
+        const bool set = m_policy.Has(shown.key);
+        anySet = anySet || set;
+        for (int id : shown.controls) {
+            if (id != 0) EnableWindow(GetDlgItem(id), set ? FALSE : TRUE);
+        }
+    }
+    ShowWindow(GetDlgItem(IDC_POLICY_NOTE), anySet ? SW_SHOWNA : SW_HIDE);
+}
+
+void CSettingsDlg::ReloadPolicy() {
+    UpdateData(TRUE);
+    const MapSource before = m_policy;
+    ReadPolicy();
+    m_loaded = ReadSettings();
+    const SettingsForm inForce = FormFromSettings(m_loaded);
+    for (const KeyControls& shown : kKeyControls) {
+        if (before.Has(shown.key) || m_policy.Has(shown.key)) {
+            TakeKeyFromForm(shown.key, inForce, &m_form);
+        }
+    }
+    UpdateData(FALSE);
+    ShowPolicy();
+    // The focus may have been on a control now greyed.
+    HWND focus = ::GetFocus();
+    if (!focus || !IsWindowEnabled(focus)) {
+        HWND first = GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
+        if (first) SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    }
+}
+
+void CSettingsDlg::OnSettingChange(UINT, const wchar_t* area) {
+    if (area && std::wcscmp(area, L"Policy") == 0) ReloadPolicy();
 }
 
 void CSettingsDlg::FillList(int id, unsigned firstText, int count) {
@@ -99,7 +158,7 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX) {
 bool CSettingsDlg::Save() {
     UpdateData(TRUE);
     ProfileSettings settings;
-    const FormProblem problem = SettingsFromForm(m_form, m_loaded, &settings);
+    const FormProblem problem = SettingsFromForm(m_form, m_loaded, m_policy, &settings);
     if (problem.message != 0) {
         AfxMessageBox(LoadAppString(problem.message));
         HWND control = GetDlgItem(problem.control);
@@ -114,6 +173,9 @@ bool CSettingsDlg::Save() {
         const CString stored = ProfileSection(&m_app).Text("WindowPos");
         entries.push_back({"WindowPos", WindowPosWithFlag(stored, settings.windowPos)});
     }
+    // What policy sets is the administrator's: the profile keeps the user's own value
+    // for when the policy goes.
+    entries = EntriesNotSetBy(m_policy, std::move(entries));
     for (const ProfileEntry& entry : entries) {
         if (!m_app.WriteProfileString(kSection, entry.key, entry.value)) {
             AfxMessageBox(LoadAppString(IDS_WRITE_FAILED));

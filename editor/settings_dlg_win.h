@@ -1,12 +1,14 @@
 // The settings editor's dialog: every setting of section Property that the main
 // window reads; of the window's place only whether it is restored at start. It reads
-// the profile when it opens and writes it on Apply and OK, and tells the main window
-// that started it what it did.
+// the policy and the profile when it opens and writes the profile on Apply and OK, and
+// tells the main window that started it what it did. A key that Group Policy sets
+// shows the policy's value, greyed, with a note why; it is never written.
 #pragma once
 
 #include "editor/settings_form.h"
 #include "framework/dialog_win.h"
 #include "settings/editor_link.h"
+#include "settings/setting_sources.h"
 #include "settings/settings.h"
 
 class CWinApp;
@@ -29,6 +31,8 @@ class CSettingsDlg : public CDialog {
     // WM_CLOSE comes only from another window (the main window closing), as the
     // user's close box comes as SC_CLOSE first.
     void OnClose();
+    // The policy is read again when the system says it changed ("Policy").
+    void OnSettingChange(UINT, const wchar_t* area);
 
   private:
     // Checks the controls and writes the profile; false, with the user told why, when
@@ -37,10 +41,19 @@ class CSettingsDlg : public CDialog {
     // Tells the main window (WM_SETENV_NOTIFY).
     void Notify(EditorCode code, LPARAM lParam = 0);
     void FillList(int id, unsigned firstText, int count);
+    // The policy's snapshot, and the settings in force: the policy over the profile.
+    void ReadPolicy();
+    ProfileSettings ReadSettings() const;
+    // Greys the controls of the keys that policy sets and shows the note while any is.
+    void ShowPolicy();
+    // Takes the policy again: the keys it sets, or set until now, show the values now
+    // in force; what the user typed elsewhere stays.
+    void ReloadPolicy();
 
     CWinApp& m_app;
     HWND m_hMainWnd;
-    ProfileSettings m_loaded;  // the profile's settings as last read or written
+    MapSource m_policy;        // the editor's keys that policy sets, as read
+    ProfileSettings m_loaded;  // the settings in force as last read or written
     SettingsForm m_form;
     bool m_bEnding = false;  // the user has ended the dialog
 

@@ -1,5 +1,8 @@
 #include "editor/settings_form.h"
 
+#include <string>
+#include <utility>
+
 #include "editor/resource.h"
 
 namespace {
@@ -47,6 +50,22 @@ bool IsHostName(const CString& text) {
     return true;
 }
 
+// The keys that one check box shows, each on or off.
+struct Switch {
+    const char* key;
+    int SettingsForm::*field;
+    int ProfileSettings::*setting;
+};
+const Switch kSwitches[] = {
+    {"logfile", &SettingsForm::logFile, &ProfileSettings::logFile},
+    {"beep", &SettingsForm::beep, &ProfileSettings::beep},
+    {"AutoAdjust", &SettingsForm::autoAdjust, &ProfileSettings::autoAdjust},
+    {"AutoTerminate", &SettingsForm::autoTerminate, &ProfileSettings::autoTerminate},
+    {"IconicStart", &SettingsForm::iconicStart, &ProfileSettings::iconicStart},
+    {"indicatorline", &SettingsForm::indicatorLine, &ProfileSettings::indicatorLine},
+    {"WindowPos", &SettingsForm::windowPos, &ProfileSettings::windowPos},
+};
+
 }  // namespace
 
 SettingsForm FormFromSettings(const ProfileSettings& s) {
@@ -79,40 +98,124 @@ SettingsForm FormFromSettings(const ProfileSettings& s) {
 
 FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& loaded,
                              ProfileSettings* settings) {
+    return SettingsFromForm(form, loaded, MapSource(), settings);
+}
+
+FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& loaded,
+                             const ProfileSource& policy, ProfileSettings* settings) {
     ProfileSettings s = loaded;
-    if (!IsHostName(form.server)) return {IDC_PROP_SERVER, IDS_BAD_SERVER};
-    s.server = form.server;
-    s.protocol = ProtocolAt(form.protocol);
-    if (!InRange(form.timeOut, 1, 60, &s.timeOut)) return {IDC_PROP_TIMEOUT, IDS_BAD_TIMEOUT};
-    s.referenceCheck = form.referenceCheck ? 1 : 0;
-    if (!InRange(form.referenceHours, 1, 24, &s.referenceHours)) {
-        return {IDC_PROP_REFERENCE_HOURS, IDS_BAD_REFERENCE_HOURS};
+    const auto users = [&policy](const char* key) { return !policy.Has(key); };
+    if (users("DefaultServer")) {
+        if (!IsHostName(form.server)) return {IDC_PROP_SERVER, IDS_BAD_SERVER};
+        s.server = form.server;
     }
-    s.clockDisplay = form.clockDisplay ? 1 : 0;
-    s.clockFormat = form.clockFormat >= 0 && form.clockFormat <= 2 ? form.clockFormat : 0;
-    s.clockTarget = form.clockTarget == 1 ? 1 : 0;
-    s.logFile = form.logFile ? 1 : 0;
-    s.beep = form.beep ? 1 : 0;
-    s.autoAdjust = form.autoAdjust ? 1 : 0;
-    s.autoTerminate = form.autoTerminate ? 1 : 0;
-    s.iconicStart = form.iconicStart ? 1 : 0;
-    s.indicatorLine = form.indicatorLine ? 1 : 0;
-    s.windowPos = form.windowPos ? 1 : 0;
-    s.errorRetry = form.errorRetry ? 1 : 0;
-    if (!InRange(form.retryCount, 0, 99, &s.retryCount) && s.errorRetry) {
-        return {IDC_PROP_RETRY_COUNT, IDS_BAD_RETRY_COUNT};
+    if (users("protocol")) s.protocol = ProtocolAt(form.protocol);
+    if (users("TimeOut") && !InRange(form.timeOut, 1, 60, &s.timeOut)) {
+        return {IDC_PROP_TIMEOUT, IDS_BAD_TIMEOUT};
     }
-    if (!InRange(form.retryValue, 1, 999, &s.retryValue) && s.errorRetry) {
-        return {IDC_PROP_RETRY_VALUE, IDS_BAD_RETRY_VALUE};
+    if (users("ServerReferenceTime")) {
+        s.referenceCheck = form.referenceCheck ? 1 : 0;
+        if (!InRange(form.referenceHours, 1, 24, &s.referenceHours)) {
+            return {IDC_PROP_REFERENCE_HOURS, IDS_BAD_REFERENCE_HOURS};
+        }
     }
-    s.retryUnit = form.retryUnit == 1 || form.retryUnit == 2 ? form.retryUnit : 0;
-    s.adjustAt = form.adjustAt ? 1 : 0;
-    if (!InRange(form.adjustHour, 0, 23, &s.adjustHour)) {
-        return {IDC_PROP_ADJUST_HOUR, IDS_BAD_ADJUST_HOUR};
+    if (users("CurrentTimeDisplay")) {
+        s.clockDisplay = form.clockDisplay ? 1 : 0;
+        s.clockFormat = form.clockFormat >= 0 && form.clockFormat <= 2 ? form.clockFormat : 0;
+        s.clockTarget = form.clockTarget == 1 ? 1 : 0;
     }
-    if (!InRange(form.adjustMinute, 0, 59, &s.adjustMinute)) {
-        return {IDC_PROP_ADJUST_MINUTE, IDS_BAD_ADJUST_MINUTE};
+    for (const Switch& on : kSwitches) {
+        if (users(on.key)) s.*on.setting = form.*on.field ? 1 : 0;
+    }
+    if (users("ErrorRetry")) {
+        s.errorRetry = form.errorRetry ? 1 : 0;
+        if (!InRange(form.retryCount, 0, 99, &s.retryCount) && s.errorRetry) {
+            return {IDC_PROP_RETRY_COUNT, IDS_BAD_RETRY_COUNT};
+        }
+        if (!InRange(form.retryValue, 1, 999, &s.retryValue) && s.errorRetry) {
+            return {IDC_PROP_RETRY_VALUE, IDS_BAD_RETRY_VALUE};
+        }
+        s.retryUnit = form.retryUnit == 1 || form.retryUnit == 2 ? form.retryUnit : 0;
+    }
+    if (users("AdjustAt")) {
+        s.adjustAt = form.adjustAt ? 1 : 0;
+        if (!InRange(form.adjustHour, 0, 23, &s.adjustHour)) {
+            return {IDC_PROP_ADJUST_HOUR, IDS_BAD_ADJUST_HOUR};
+        }
+        if (!InRange(form.adjustMinute, 0, 59, &s.adjustMinute)) {
+            return {IDC_PROP_ADJUST_MINUTE, IDS_BAD_ADJUST_MINUTE};
+        }
     }
     *settings = s;
     return {};
+}
+
+const KeyControls kKeyControls[14] = {
+    {"DefaultServer", {IDC_PROP_SERVER_LABEL, IDC_PROP_SERVER}},
+    {"protocol", {IDC_PROP_PROTOCOL_LABEL, IDC_PROP_PROTOCOL}},
+    {"TimeOut", {IDC_PROP_TIMEOUT_LABEL, IDC_PROP_TIMEOUT, IDC_PROP_TIMEOUT_UNIT}},
+    {"ServerReferenceTime",
+     {IDC_PROP_REFERENCE, IDC_PROP_REFERENCE_HOURS, IDC_PROP_REFERENCE_UNIT}},
+    {"CurrentTimeDisplay", {IDC_PROP_CLOCK, IDC_PROP_CLOCK_FORMAT, IDC_PROP_CLOCK_TARGET}},
+    {"logfile", {IDC_PROP_LOGFILE}},
+    {"beep", {IDC_PROP_BEEP}},
+    {"AutoAdjust", {IDC_PROP_AUTO_ADJUST}},
+    {"AutoTerminate", {IDC_PROP_AUTO_TERMINATE}},
+    {"IconicStart", {IDC_PROP_ICONIC}},
+    {"indicatorline", {IDC_PROP_INDICATOR}},
+    {"WindowPos", {IDC_PROP_WINDOW_POS}},
+    {"ErrorRetry",
+     {IDC_PROP_RETRY, IDC_PROP_RETRY_COUNT, IDC_PROP_RETRY_LABEL, IDC_PROP_RETRY_VALUE,
+      IDC_PROP_RETRY_UNIT}},
+    {"AdjustAt",
+     {IDC_PROP_ADJUST_AT, IDC_PROP_ADJUST_HOUR, IDC_PROP_ADJUST_HOUR_UNIT, IDC_PROP_ADJUST_MINUTE,
+      IDC_PROP_ADJUST_MINUTE_UNIT}},
+};
+
+MapSource PolicySnapshot(const ProfileSource& policy) {
+    MapSource snapshot;
+    for (const KeyControls& shown : kKeyControls) {
+        if (policy.Has(shown.key)) snapshot.Set(shown.key, policy.Text(shown.key));
+    }
+    return snapshot;
+}
+
+std::vector<ProfileEntry> EntriesNotSetBy(const ProfileSource& policy,
+                                          std::vector<ProfileEntry> entries) {
+    std::vector<ProfileEntry> kept;
+    for (ProfileEntry& entry : entries) {
+        if (!policy.Has(entry.key)) kept.push_back(std::move(entry));
+    }
+    return kept;
+}
+
+void TakeKeyFromForm(const char* key, const SettingsForm& from, SettingsForm* to) {
+    const std::string name = key;
+    if (name == "DefaultServer") {
+        to->server = from.server;
+    } else if (name == "protocol") {
+        to->protocol = from.protocol;
+    } else if (name == "TimeOut") {
+        to->timeOut = from.timeOut;
+    } else if (name == "ServerReferenceTime") {
+        to->referenceCheck = from.referenceCheck;
+        to->referenceHours = from.referenceHours;
+    } else if (name == "CurrentTimeDisplay") {
+        to->clockDisplay = from.clockDisplay;
+        to->clockFormat = from.clockFormat;
+        to->clockTarget = from.clockTarget;
+    } else if (name == "ErrorRetry") {
+        to->errorRetry = from.errorRetry;
+        to->retryCount = from.retryCount;
+        to->retryValue = from.retryValue;
+        to->retryUnit = from.retryUnit;
+    } else if (name == "AdjustAt") {
+        to->adjustAt = from.adjustAt;
+        to->adjustHour = from.adjustHour;
+        to->adjustMinute = from.adjustMinute;
+    } else {
+        for (const Switch& on : kSwitches) {
+            if (name == on.key) to->*on.field = from.*on.field;
+        }
+    }
 }

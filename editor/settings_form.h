@@ -1,9 +1,14 @@
 // The settings dialog's controls as plain values, and the way between them and the
 // settings of section Property: what the dialog shows of a profile, and what it
-// writes back once every entry is in range.
+// writes back once every entry is in range. A key that Group Policy sets is shown with
+// the policy's value and is the administrator's: the user neither edits it nor has it
+// written over the value of their own that the profile keeps for when the policy goes.
 #pragma once
 
+#include <vector>
+
 #include "framework/cstring.h"
+#include "settings/setting_sources.h"
 #include "settings/settings.h"
 
 struct SettingsForm {
@@ -47,3 +52,27 @@ struct FormProblem {
 // typed are no good.
 FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& loaded,
                              ProfileSettings* settings);
+// The same where policy sets some keys: those keep loaded's values (the policy's, as
+// the dialog read them) unchecked, as the user cannot correct them.
+FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& loaded,
+                             const ProfileSource& policy, ProfileSettings* settings);
+
+// The controls of one key of section Property, the texts beside them included, so
+// that a key set by policy is greyed as a whole; 0 ends the list.
+struct KeyControls {
+    const char* key;
+    int controls[6];
+};
+// Every key that the editor shows, WindowPos's restore flag among them.
+extern const KeyControls kKeyControls[14];
+
+// The editor's keys that policy sets, with the policy's texts, read once: the editor
+// works on what was in force when it read the policy, not on what changes under it.
+MapSource PolicySnapshot(const ProfileSource& policy);
+
+// The entries without those of the keys that policy sets.
+std::vector<ProfileEntry> EntriesNotSetBy(const ProfileSource& policy,
+                                          std::vector<ProfileEntry> entries);
+
+// The form with key's controls as in from, every other control as in to.
+void TakeKeyFromForm(const char* key, const SettingsForm& from, SettingsForm* to);

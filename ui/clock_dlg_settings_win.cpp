@@ -1,6 +1,7 @@
 // The main dialog's settings: read from the profile into the window and its daily
 // timer, and read again when the settings editor has saved them.
 #include <cwchar>
+#include <vector>
 
 #include "framework/winapp_win.h"
 #include "res/resource.h"
@@ -12,12 +13,18 @@
 void CClockDlg::LoadSettings() {
     // What the controls show now survives the load.
     UpdateData(TRUE);
-    // A key that Group Policy sets wins over the profile. The reference time and the
-    // restore flag keep their values where neither gives one.
+    // A key that Group Policy sets wins over the profile. An instance started as
+    // administrator takes the time service's parameters over the profile too: the
+    // installed profile is one that any user may write, and what the right to set the
+    // clock acts on must come from what only administrators write. The reference time
+    // and the restore flag keep their values where no source gives one.
     const RegistrySource policy(kPolicyKey);
+    const RegistrySource parameters(kServiceParametersKey);
     const ProfileSection profile(AfxGetApp());
-    const LayeredSource source(
-        {{&policy, SettingOrigin::kPolicy}, {&profile, SettingOrigin::kProfile}});
+    std::vector<LayeredSource::Layer> layers = {{&policy, SettingOrigin::kPolicy}};
+    if (m_bStartedByOffer) layers.push_back({&parameters, SettingOrigin::kParameters});
+    layers.push_back({&profile, SettingOrigin::kProfile});
+    const LayeredSource source(std::move(layers));
     m_settings = ReadProfileSettings(source, m_settings);
     m_retry.manualStart = 0;
     m_retry.scheduledStart = 0;

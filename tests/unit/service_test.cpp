@@ -1,0 +1,294 @@
+// The time service's decisions without Windows: where each machine setting comes from,
+// its command line, the minute that holds users' requests to one query, the answer on
+// its pipe, and the least right it asks the service manager for.
+#include "service/adjustment_gate.h"
+#include "service/service_command.h"
+#include "service/service_config.h"
+#include "settings/service_link.h"
+#include "settings/setting_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One key in the policy, the parameters, both or neither: the service takes policy
+// first, then its parameters, then the sample profile's default; only the six
+// machine keys, so that a policy for the window's own switches changes nothing here.
+TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
+    MapSource policy({{"DefaultServer", "policy.example"}, {"TimeOut", "9"},
+                      {"AutoAdjust", "1"}, {"logfile", ""}});
+    MapSource parameters({{"DefaultServer", "params.example"}, {"protocol", "daytime"},
+                          {"AdjustAt", "1,23:5"}, {"ErrorRetry", "1,2,30,0"}});
+    const ProfileSettings s = ReadMachineSettings(policy, parameters);
+    EXPECT_EQ(s.server, "policy.example");
+    EXPECT_EQ(s.protocol, kProtocolDaytime);
+    EXPECT_EQ(s.timeOut, 9);
+    EXPECT_EQ(s.autoAdjust, 0);
+    // An empty value that policy sets is the policy's: not the default's 1.
+    EXPECT_EQ(s.logFile, 0);
+    EXPECT_EQ(s.adjustAt, 1);
+    EXPECT_EQ(s.adjustHour, 23);
+    EXPECT_EQ(s.adjustMinute, 5);
+    EXPECT_EQ(s.errorRetry, 1);
+    EXPECT_EQ(s.retryCount, 2);
+    EXPECT_EQ(s.retryInterval, 30000u);
+
+    const LayeredSource layered({{&policy, SettingOrigin::kPolicy},
+                                 {&parameters, SettingOrigin::kParameters},
+                                 {&MachineDefaults(), SettingOrigin::kDefault}});
+    const struct {
+        const char* key;
+        SettingOrigin origin;
+        const char* text;
+    } rows[] = {
+        {"DefaultServer", SettingOrigin::kPolicy, "policy.example"},
+        {"protocol", SettingOrigin::kParameters, "daytime"},
+        {"TimeOut", SettingOrigin::kPolicy, "9"},
+        {"ErrorRetry", SettingOrigin::kParameters, "1,2,30,0"},
+        {"AdjustAt", SettingOrigin::kParameters, "1,23:5"},
+        {"logfile", SettingOrigin::kPolicy, ""},
+        {"beep", SettingOrigin::kNone, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        EXPECT_EQ(layered.Origin(row.key), row.origin);
+        EXPECT_EQ(layered.Text(row.key), row.text);
+    }
+}
+
+TEST(MachineSettings, WithNothingSetTheServiceUsesTheSampleProfilesValues) {
+    const ProfileSettings s = ReadMachineSettings(MapSource(), MapSource());
+    EXPECT_EQ(s.server, "ntp.nict.jp");
+    EXPECT_EQ(s.protocol, kProtocolSntp);
+    EXPECT_EQ(s.timeOut, 3);
+    EXPECT_EQ(s.errorRetry, 0);
+    EXPECT_EQ(s.adjustAt, 0);
+    EXPECT_EQ(s.logFile, 1);
+}
+
+// The window: a key that policy sets wins over the profile, whose empty value counts
+// as none (the profile's functions cannot tell them apart).
+TEST(MachineSettings, PolicyWinsOverTheProfileInTheWindow) {
+    MapSource policy;
+    policy.Set("protocol", "SNTP");
+    class Profile : public MapSource {
+      public:
+        explicit Profile(std::map<std::string, std::string> values) : MapSource(std::move(values)) {}
+        bool Has(const char* key) const override { return !Text(key).IsEmpty(); }
+    } profile(std::map<std::string, std::string>{
+        {"DefaultServer", "mine.example"}, {"protocol", "time"}, {"beep", "1"}, {"logfile", ""}});
+    const ProfileSettings s = ReadProfileSettings(
+        LayeredSource({{&policy, SettingOrigin::kPolicy}, {&profile, SettingOrigin::kProfile}}),
+        ProfileSettings());
+    EXPECT_EQ(s.protocol, kProtocolSntp);
+    EXPECT_EQ(s.server, "mine.example");
+    EXPECT_EQ(s.beep, 1);
+}
+
+TEST(ServiceCommandLine, CommandsAndSwitches) {
+    const struct {
+        std::vector<const char*> arguments;
+        ServiceCommandKind kind;
+        const char* server;
+        int protocol;  // -1: none given
+    } rows[] = {
+        {{}, ServiceCommandKind::kRun, "", -1},
+        {{"install"}, ServiceCommandKind::kInstall, "", -1},
+        {{"INSTALL", "/SERVER=ntp.example.jp", "/Protocol=daytime"}, ServiceCommandKind::kInstall,
+         "ntp.example.jp", kProtocolDaytime},
+        {{"install", "-protocol=sntp"}, ServiceCommandKind::kInstall, "", kProtocolSntp},
+        {{"install", "/server=Ntp.Example.JP"}, ServiceCommandKind::kInstall, "Ntp.Example.JP", -1},
+        {{"uninstall"}, ServiceCommandKind::kUninstall, "", -1},
+        {{"Adjust"}, ServiceCommandKind::kAdjust, "", -1},
+        {{"status"}, ServiceCommandKind::kStatus, "", -1},
+        {{"/?"}, ServiceCommandKind::kHelp, "", -1},
+        // Refused: an unknown verb or switch, a protocol that is none of the three, an
+        // empty or blank server, a switch given twice, a switch to another command.
+        {{"start"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/port=123"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/protocol=ntp"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/server="}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/server=a b"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/server=a", "/server=b"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "/protocol=time", "/protocol=sntp"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"adjust", "/server=a"}, ServiceCommandKind::kInvalid, "", -1},
+        {{"install", "server=a"}, ServiceCommandKind::kInvalid, "", -1},
+    };
+    for (const auto& row : rows) {
+        std::vector<CString> arguments(row.arguments.begin(), row.arguments.end());
+        std::string line;
+        for (const char* argument : row.arguments) line += std::string(argument) + " ";
+        SCOPED_TRACE(line);
+        const ServiceCommand command = ParseServiceCommand(arguments);
+        EXPECT_EQ(command.kind, row.kind);
+        if (row.kind == ServiceCommandKind::kInvalid) {
+            EXPECT_FALSE(command.error.IsEmpty());
+            continue;
+        }
+        EXPECT_EQ(command.server, row.server);
+        EXPECT_EQ(command.hasProtocol, row.protocol >= 0);
+        if (row.protocol >= 0) {
+            EXPECT_EQ(command.protocol, row.protocol);
+        }
+    }
+}
+
+// Requests by time (ms): within a minute of the end of the last adjustment a request
+// gets its answer; the service's own adjustments always query.
+TEST(AdjustmentGate, UsersGetOneQueryAMinute) {
+    std::uint64_t now = 1000000;
+    int queries = 0;
+    AdjustmentGate gate([&now] { return now; });
+    const auto adjust = [&] {
+        ++queries;
+        now += 2000;  // the query takes two seconds
+        ServiceAnswer answer;
+        answer.outcome.statusText.Format("answer %i", queries);
+        return answer;
+    };
+    const struct {
+        std::uint64_t at;  // ms after the start
+        bool serviceOwn;
+        int queriesAfter;
+        const char* answer;
+        bool reused;
+    } rows[] = {
+        {0, false, 1, "answer 1", false},     // ends at 2000
+        {30000, false, 1, "answer 1", true},  // 28 s after
+        {61999, false, 1, "answer 1", true},  // 59.999 s after
+        {62000, false, 2, "answer 2", false},  // a minute after; ends at 64000
+        {64500, true, 3, "answer 3", false},   // the daily run queries anyway; ends at 66500
+        {70000, false, 3, "answer 3", true},   // and its end holds the requests off
+        {200000, false, 4, "answer 4", false},
+    };
+    const std::uint64_t start = now;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.at);
+        now = start + row.at;
+        bool reused = !row.reused;
+        const ServiceAnswer answer =
+            row.serviceOwn ? gate.Run(adjust) : gate.Request(adjust, &reused);
+        EXPECT_EQ(queries, row.queriesAfter);
+        EXPECT_EQ(answer.outcome.statusText, row.answer);
+        if (!row.serviceOwn) {
+            EXPECT_EQ(reused, row.reused);
+        }
+    }
+}
+
+// The minute outlasts the service's process (a request starts a stopped service), but
+// not the PC's restart, after which the tick count starts again below it.
+TEST(AdjustmentGate, AnEarlierRunsAnswerHoldsForItsMinute) {
+    std::uint64_t now = 500000;
+    int queries = 0;
+    const auto adjust = [&] {
+        ++queries;
+        return ServiceAnswer();
+    };
+    ServiceAnswer earlier;
+    earlier.outcome.statusText = "OK";
+    AdjustmentGate gate([&now] { return now; });
+    gate.Seed(earlier, now - 10000);
+    bool reused = false;
+    EXPECT_EQ(gate.Request(adjust, &reused).outcome.statusText, "OK");
+    EXPECT_TRUE(reused);
+    EXPECT_EQ(queries, 0);
+
+    AdjustmentGate afterRestart([&now] { return now; });
+    afterRestart.Seed(earlier, now + 1);
+    afterRestart.Request(adjust, &reused);
+    EXPECT_FALSE(reused);
+    EXPECT_EQ(queries, 1);
+}
+
+TEST(ServiceLink, AnswersRoundTripAndAnythingElseIsRefused) {
+    ServiceAnswer answer;
+    answer.outcome.success = 1;
+    answer.outcome.statusText = "OK";
+    answer.outcome.serverTimeText = "Tue Dec 08 18:36:21 2026";
+    answer.outcome.pcTimeText = "Tue Dec 08 09:36:21\r\n2026";  // a break never makes a field
+    answer.outcome.pcZoneOffset = -3600;
+    answer.server = "ntp.\x93\xfa\x96\x7b.jp";  // Shift-JIS bytes
+    answer.protocol = kProtocolDaytime;
+    const CString encoded = EncodeServiceAnswer(answer);
+    ServiceAnswer decoded;
+    ASSERT_TRUE(DecodeServiceAnswer(encoded.GetString(), encoded.GetLength(), &decoded));
+    EXPECT_EQ(decoded.outcome.success, 1);
+    EXPECT_EQ(decoded.outcome.statusText, "OK");
+    EXPECT_EQ(decoded.outcome.serverTimeText, answer.outcome.serverTimeText);
+    EXPECT_EQ(decoded.outcome.pcTimeText, "Tue Dec 08 09:36:21  2026");
+    EXPECT_EQ(decoded.outcome.pcZoneOffset, -3600);
+    EXPECT_EQ(decoded.server, answer.server);
+    EXPECT_EQ(decoded.protocol, kProtocolDaytime);
+
+    const std::string good(encoded.GetString(), static_cast<std::size_t>(encoded.GetLength()));
+    const std::string hostile[] = {
+        "",
+        "TAVRINO ANSWER 2\nsuccess=1\nstatus=OK\n",
+        "TAVRINO ANSWER 1\nsuccess=1\n",              // no status
+        "TAVRINO ANSWER 1\nsuccess=yes\nstatus=OK\n",  // success neither 1 nor 0
+        good + std::string(kLongestAnswer, 'x'),
+    };
+    for (const std::string& bytes : hostile) {
+        ServiceAnswer kept;
+        kept.server = "kept";
+        EXPECT_FALSE(DecodeServiceAnswer(bytes.data(), static_cast<int>(bytes.size()), &kept));
+        EXPECT_EQ(kept.server, "kept");
+    }
+
+    EXPECT_TRUE(IsAdjustRequest(kAdjustRequest, kAdjustRequestLength));
+    const std::string requests[] = {"TAVRINO ADJUST 1", "TAVRINO ADJUST 1\n\n",
+                                    "tavrino adjust 1\n", "TAVRINO ADJUST 1\nDefaultServer=x\n"};
+    for (const std::string& request : requests) {
+        EXPECT_FALSE(IsAdjustRequest(request.data(), static_cast<int>(request.size()))) << request;
+    }
+}
+
+// What the service asks of Windows: the local service account with the one right to
+// set the clock; users may start it (a request starts a stopped service) but never
+// stop or reconfigure it, and may talk on its pipe but never serve it themselves.
+TEST(ServiceConfig, TheLeastRight) {
+    const ServiceConfig config;
+    EXPECT_EQ(config.account, L"NT AUTHORITY\\LocalService");
+    EXPECT_EQ(config.requiredPrivileges, std::vector<std::wstring>{L"SeSystemtimePrivilege"});
+    EXPECT_TRUE(config.serviceSid);
+    EXPECT_TRUE(config.autoStart && config.delayedAutoStart && config.startOnFirstIpAddress);
+    EXPECT_EQ(config.restartCount, 1);
+
+    // Each ACE of the users' groups: interactive (IU), service (SU), authenticated (AU).
+    const std::wstring sd = config.securityDescriptor;
+    for (const wchar_t* group : {L";;;IU)", L";;;SU)", L";;;AU)"}) {
+        const std::size_t end = sd.find(group);
+        ASSERT_NE(end, std::wstring::npos) << group;
+        const std::wstring ace = sd.substr(sd.rfind(L'(', end), end - sd.rfind(L'(', end));
+        for (const wchar_t* right : {L"WP", L"DC", L"SD", L"WD", L"WO", L"DT"}) {
+            // Two-letter codes stand in pairs after "A;;".
+            const std::wstring rights = ace.substr(4);
+            for (std::size_t at = 0; at + 1 < rights.size(); at += 2) {
+                EXPECT_NE(rights.substr(at, 2), right) << ace;
+            }
+        }
+    }
+    EXPECT_NE(sd.find(L"RP;;;IU)"), std::wstring::npos);
+
+    // FILE_CREATE_PIPE_INSTANCE (4) is not among the users' rights on the pipe.
+    const std::wstring pipe = kPipeSecurity;
+    const std::size_t users = pipe.find(L";;;AU)");
+    ASSERT_NE(users, std::wstring::npos);
+    const std::wstring mask = pipe.substr(pipe.rfind(L"0x", users), users - pipe.rfind(L"0x", users));
+    EXPECT_EQ(std::stoul(mask, nullptr, 16) & 0x4u, 0u);
+    EXPECT_EQ(pipe.rfind(L"D:P", 0), 0u);
+
+    // The data folder inherits nothing, and users only read it.
+    const std::wstring folder = DataFolderSecurity(L"S-1-5-80-1");
+    EXPECT_EQ(folder.rfind(L"D:P", 0), 0u);
+    EXPECT_NE(folder.find(L"(A;OICI;FR;;;BU)"), std::wstring::npos);
+    EXPECT_NE(folder.find(L";;;S-1-5-80-1)"), std::wstring::npos);
+    EXPECT_NE(DataFolderSecurity(L"").find(L";;;LS)"), std::wstring::npos);
+}
+
+}  // namespace
