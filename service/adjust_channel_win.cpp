@@ -13,6 +13,8 @@ namespace {
 
 // How long a connected client may take for each step: send its request, read the answer.
 constexpr DWORD kClientStepMs = 5000;
+// How long the answer waits for the client to read it before the pipe is disconnected.
+constexpr DWORD kClosingMs = 1000;
 // A request longer than this is not ours whatever it holds.
 constexpr DWORD kReadBytes = 256;
 
@@ -42,7 +44,8 @@ HANDLE MakePipe(bool first) {
                             1, kLongestAnswer, kReadBytes, 0, &attributes);
 }
 
-// Waits for an overlapped step on pipe: 1 done, 0 failed or timed out, -1 stopped.
+// Waits for an overlapped step on pipe: 1 done, 0 failed or timed out, -1 stopped (stop
+// may be null: the step is then waited for whatever comes).
 int Await(HANDLE pipe, OVERLAPPED* overlapped, BOOL started, HANDLE stop, DWORD waitMs,
           DWORD* bytes) {
     const DWORD error = started ? ERROR_SUCCESS : GetLastError();
@@ -52,7 +55,7 @@ int Await(HANDLE pipe, OVERLAPPED* overlapped, BOOL started, HANDLE stop, DWORD 
     }
     if (error == ERROR_PIPE_CONNECTED) return 1;
     const HANDLE waits[2] = {overlapped->hEvent, stop};
-    const DWORD ended = WaitForMultipleObjects(2, waits, FALSE, waitMs);
+    const DWORD ended = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, waitMs);
     if (ended != WAIT_OBJECT_0) {
         CancelIo(pipe);
         GetOverlappedResult(pipe, overlapped, bytes, TRUE);
@@ -128,19 +131,22 @@ void CAdjustChannel::ServeOne(HANDLE pipe, HANDLE event) {
         return;
     }
 
+    // A request that came is answered, also when the service is stopping meanwhile
+    // (its adjustment then ends at once): the client is waiting for it.
     const CString answer = EncodeServiceAnswer(m_answer());
     overlapped = OVERLAPPED{};
     overlapped.hEvent = event;
     ResetEvent(event);
     started = WriteFile(pipe, answer.GetString(), static_cast<DWORD>(answer.GetLength()), nullptr,
                         &overlapped);
-    if (Await(pipe, &overlapped, started, m_hStop, kClientStepMs, &bytes) <= 0) return;
+    if (Await(pipe, &overlapped, started, nullptr, kClientStepMs, &bytes) <= 0) return;
     // Disconnecting would drop an answer that the client has not read yet: wait until it
-    // has read and closed its end (the read then fails), for a few seconds at most.
+    // has read and closed its end (the read then fails). A client that asked is reading
+    // already, so a second is plenty, and a stop is not held up longer.
     char rest[1];
     overlapped = OVERLAPPED{};
     overlapped.hEvent = event;
     ResetEvent(event);
     started = ReadFile(pipe, rest, sizeof rest, nullptr, &overlapped);
-    Await(pipe, &overlapped, started, m_hStop, kClientStepMs, &bytes);
+    Await(pipe, &overlapped, started, nullptr, kClosingMs, &bytes);
 }

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int kModeAdjust = 1;
+// How long the service stays once nothing is scheduled.
+constexpr DWORD kLingerMs = 30000;
 // The longest wait between looks at the schedule: a clock change is seen this soon.
 constexpr DWORD kLongestWaitMs = 60 * 60 * 1000;
 
@@ -223,14 +225,19 @@ void CTimeService::Schedule() {
     const HANDLE waits[2] = {m_hStop.Get(), m_hWake.Get()};
     for (;;) {
         RecordNextRun();
-        if (!m_retryDue && !m_dailyDue) break;  // nothing left to do: the service stops
+        const bool idle = !m_retryDue && !m_dailyDue;
         const std::uint64_t now = GetTickCount64();
         std::uint64_t due = m_retryDue ? m_retryDue : m_dailyDue;
         if (m_dailyDue) due = std::min(due, m_dailyDue);
+        // Nothing left to do: the service stops, after a while in which the request of
+        // a user who started it (or is about to ask) is still answered.
         const DWORD waitMs =
-            due <= now ? 0 : static_cast<DWORD>(std::min<std::uint64_t>(due - now, kLongestWaitMs));
+            idle ? kLingerMs
+                 : due <= now ? 0
+                              : static_cast<DWORD>(std::min<std::uint64_t>(due - now, kLongestWaitMs));
         const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, waitMs);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
+        if (idle && woken == WAIT_TIMEOUT) break;
         if (woken == WAIT_OBJECT_0 + 1) {
             // Awake again: adjust once, and count the daily time again from the clock.
             StartSeries();

@@ -74,6 +74,40 @@ bool Finish(HANDLE handle, OVERLAPPED* overlapped, BOOL started, DWORD waitMs, D
            GetLastError() == ERROR_MORE_DATA;
 }
 
+// One request on an open pipe: true with the answer; false when the pipe broke before
+// the answer came (the service was stopping: worth asking again) or the time ran out
+// (*broken false).
+bool Exchange(HANDLE pipe, DWORD waitMs, ServiceAnswer* answer, bool* decoded, bool* broken) {
+    *decoded = false;
+    *broken = false;
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+    const ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) return false;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    DWORD bytes = 0;
+    BOOL started = WriteFile(pipe, kAdjustRequest, kAdjustRequestLength, nullptr, &overlapped);
+    if (!Finish(pipe, &overlapped, started, waitMs, &bytes) ||
+        bytes != static_cast<DWORD>(kAdjustRequestLength)) {
+        *broken = GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_NO_DATA ||
+                  GetLastError() == ERROR_PIPE_NOT_CONNECTED;
+        return false;
+    }
+    std::vector<char> reply(kLongestAnswer + 1);
+    ResetEvent(event.Get());
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event.Get();
+    bytes = 0;
+    started = ReadFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), nullptr, &overlapped);
+    if (!Finish(pipe, &overlapped, started, waitMs, &bytes)) {
+        *broken = GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_PIPE_NOT_CONNECTED;
+        return false;
+    }
+    *decoded = DecodeServiceAnswer(reply.data(), static_cast<int>(bytes), answer);
+    return true;
+}
+
 }  // namespace
 
 ServiceReply AskServiceToAdjust(DWORD waitMs, ServiceAnswer* answer) {
@@ -85,50 +119,38 @@ ServiceReply AskServiceToAdjust(DWORD waitMs, ServiceAnswer* answer) {
     const std::wstring pipeName = Widen(kServicePipeName);
 
     DWORD processId = 0;
-    if (!ServiceProcess(true, &processId)) return ServiceReply::kNoService;
-    ScopedHandle pipe;
     for (;;) {
-        if (processId == 0 && !ServiceProcess(false, &processId)) return ServiceReply::kNoService;
+        // Started again when it has stopped meanwhile: with nothing scheduled, the
+        // service stops right after an adjustment, maybe just as this request comes.
+        if (processId == 0 && !ServiceProcess(true, &processId)) return ServiceReply::kNoService;
         if (processId != 0) {
             // Identification only: the service learns who asks, and can act as nobody.
-            pipe.Reset(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING,
-                                   FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
-                                       SECURITY_IDENTIFICATION,
-                                   nullptr));
-            if (pipe) break;
-            if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(pipeName.c_str(), left());
+            const ScopedHandle pipe(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
+                                                    SECURITY_IDENTIFICATION,
+                                                nullptr));
+            if (pipe) {
+                // The pipe must be the service's own, not one that a program put up in
+                // its name.
+                ULONG serverProcess = 0;
+                if (!GetNamedPipeServerProcessId(pipe.Get(), &serverProcess) ||
+                    serverProcess != processId) {
+                    return ServiceReply::kNoAnswer;
+                }
+                bool decoded = false, broken = false;
+                if (Exchange(pipe.Get(), left(), answer, &decoded, &broken)) {
+                    return decoded ? ServiceReply::kAnswered : ServiceReply::kNoAnswer;
+                }
+                if (!broken) return ServiceReply::kNoAnswer;
+                processId = 0;
+            } else if (GetLastError() == ERROR_PIPE_BUSY) {
+                WaitNamedPipeW(pipeName.c_str(), left());
+            } else {
+                processId = 0;  // its pipe is gone: it is stopping, or has stopped
+            }
         }
         if (left() == 0) return ServiceReply::kNoAnswer;
         Sleep(kPollMs);
     }
-    // The pipe must be the service's own, not one that a program put up in its name.
-    ULONG serverProcess = 0;
-    if (!GetNamedPipeServerProcessId(pipe.Get(), &serverProcess) || serverProcess != processId) {
-        return ServiceReply::kNoAnswer;
-    }
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
-
-    const ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) return ServiceReply::kNoAnswer;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.Get();
-    DWORD bytes = 0;
-    BOOL started = WriteFile(pipe.Get(), kAdjustRequest, kAdjustRequestLength, nullptr, &overlapped);
-    if (!Finish(pipe.Get(), &overlapped, started, left(), &bytes) ||
-        bytes != static_cast<DWORD>(kAdjustRequestLength)) {
-        return ServiceReply::kNoAnswer;
-    }
-    std::vector<char> reply(kLongestAnswer + 1);
-    ResetEvent(event.Get());
-    overlapped = OVERLAPPED{};
-    overlapped.hEvent = event.Get();
-    bytes = 0;
-    started = ReadFile(pipe.Get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr,
-                       &overlapped);
-    if (!Finish(pipe.Get(), &overlapped, started, left(), &bytes)) return ServiceReply::kNoAnswer;
-    return DecodeServiceAnswer(reply.data(), static_cast<int>(bytes), answer)
-               ? ServiceReply::kAnswered
-               : ServiceReply::kNoAnswer;
 }
