@@ -81,6 +81,8 @@ CTimeService::CTimeService() : m_gate([] { return GetTickCount64(); }) {
     InitializeCriticalSection(&m_statusLock);
 }
 
+CTimeService::~CTimeService() { DeleteCriticalSection(&m_statusLock); }
+
 void CTimeService::Report(DWORD state, DWORD waitHintMs) {
     EnterCriticalSection(&m_statusLock);
     // Once stopping, the service never reports itself running again.

@@ -22,6 +22,9 @@ ProfileSettings ReadServiceSettings();
 class CTimeService : private AdjustmentHost {
   public:
     CTimeService();
+    ~CTimeService();
+    CTimeService(const CTimeService&) = delete;
+    CTimeService& operator=(const CTimeService&) = delete;
     void Main();
     DWORD Control(DWORD control, DWORD eventType);
 
