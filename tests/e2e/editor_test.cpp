@@ -64,52 +64,36 @@ std::map<std::string, std::string> EditedValues(const std::string& bytes) {
     return values;
 }
 
-// Group Policy's values for Tavrino while the object lives, written where an
-// administrator's policy writes them: HKEY_LOCAL_MACHINE of this Wine prefix, which
-// the editor reads as well. The values go again on every path, and the key with them
-// when nothing else is left in it, as other tests share the prefix.
+// Group Policy's values for Tavrino while the object lives, where the editor reads them:
+// texts, and the time-out as a number (REG_DWORD, as a policy template's decimal writes it).
+// They go on every path, and the key with them when made here (no other test writes it).
 class ScopedPolicy {
   public:
     ScopedPolicy() {
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, nullptr, &m_key,
-                        nullptr);
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &m_key, &m_made);
+        const DWORD timeOut = 9;
+        RegSetValueExW(m_key, L"TimeOut", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timeOut),
+                       sizeof timeOut);
+        WriteMachineValue(kPolicyKey, "DefaultServer", "policy.example.jp");
+        WriteMachineValue(kPolicyKey, "protocol", "daytime");
     }
     ~ScopedPolicy() {
-        for (const std::wstring& name : m_names) Remove(name.c_str());
-        DWORD values = 0, subKeys = 0;
-        const bool empty =
-            m_key &&
-            RegQueryInfoKeyW(m_key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                             nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-            values == 0 && subKeys == 0;
-        if (m_key) RegCloseKey(m_key);
-        if (empty) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
+        Remove({"DefaultServer", "protocol", "TimeOut"}, nullptr);
+        RegCloseKey(m_key);
+        if (m_made == REG_CREATED_NEW_KEY)
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
     }
-    ScopedPolicy(const ScopedPolicy&) = delete;
-    ScopedPolicy& operator=(const ScopedPolicy&) = delete;
-
-    bool SetText(const wchar_t* name, const std::wstring& text) {
-        m_names.emplace_back(name);
-        return m_key &&
-               RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
-                   ERROR_SUCCESS;
-    }
-    // As a policy template's decimal writes a number.
-    bool SetNumber(const wchar_t* name, DWORD number) {
-        m_names.emplace_back(name);
-        return m_key &&
-               RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                              sizeof number) == ERROR_SUCCESS;
-    }
-    void Remove(const wchar_t* name) {
-        if (m_key) RegDeleteValueW(m_key, name);
+    // Takes the values out and tells the window, as Windows does when the policy changes.
+    void Remove(std::initializer_list<const char*> names, HWND window) const {
+        for (const char* name : names) WriteMachineValue(kPolicyKey, name, "");
+        SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
+                            SMTO_ABORTIFHUNG, kStepMs, nullptr);
     }
 
   private:
     HKEY m_key = nullptr;
-    std::vector<std::wstring> m_names;
+    DWORD m_made = 0;
 };
 
 // The profile the editor starts on: comments (one in code page 932: "; 毎日の調整"),
@@ -395,149 +379,91 @@ TEST(SettingsEditor, WithoutArgumentsEditsTheProfileBesideIt) {
     EXPECT_EQ(values.at("AdjustAt"), "0,0:0");
 }
 
-// The dialog's controls that are visible and overlap the control id, frames aside.
-std::vector<int> Overlapping(HWND dialog, int id) {
-    std::vector<int> found;
-    RECT mine{};
+// What is wrong with where the control is: out of the dialog, over another control (frames
+// aside), or too small for its text in the dialogs' font at this scale; empty when nothing.
+std::string PlacementFault(HWND dialog, int id) {
+    RECT mine{}, client{}, other{}, both{};  // on the screen
     GetWindowRect(GetDlgItem(dialog, id), &mine);
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    if (SubtractRect(&both, &mine, &client)) return "out of the dialog";
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         wchar_t type[16] = {};
-        GetClassNameW(c, type, 16);
-        const bool frame = _wcsicmp(type, L"Button") == 0 &&
-                           (GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
-        RECT other{}, both{};
-        GetWindowRect(c, &other);
-        if (GetDlgCtrlID(c) != id && IsWindowVisible(c) && !frame &&
-            IntersectRect(&both, &mine, &other)) {
-            found.push_back(GetDlgCtrlID(c));
-        }
+        const bool aside = GetDlgCtrlID(c) == id || !IsWindowVisible(c) ||
+                           (GetClassNameW(c, type, 16) && _wcsicmp(type, L"Button") == 0 &&
+                            (GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX);
+        if (!aside && GetWindowRect(c, &other) && IntersectRect(&both, &mine, &other))
+            return "over control " + std::to_string(GetDlgCtrlID(c));
     }
-    return found;
-}
-
-// Whether a text fits its static control in the dialogs' font at this screen's scale
-// (the control's own font handle is the editor process's).
-bool TextFits(HWND dialog, int id) {
-    HWND control = GetDlgItem(dialog, id);
-    RECT box{};
-    GetClientRect(control, &box);
     HDC dc = GetDC(nullptr);
-    HFONT font = CreateFontW(-MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
-                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"ＭＳ Ｐゴシック");
-    HGDIOBJ old = SelectObject(dc, font);
+    HGDIOBJ old = SelectObject(
+        dc, CreateFontW(-MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                        FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"ＭＳ Ｐゴシック"));
     const std::wstring text = Wide(ControlText(dialog, id));
-    RECT needed{0, 0, box.right, 0};
+    RECT needed{mine.left, mine.top, mine.right, mine.top};
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK);
-    SelectObject(dc, old);
-    DeleteObject(font);
+    DeleteObject(SelectObject(dc, old));
     ReleaseDC(nullptr, dc);
-    return needed.right <= box.right && needed.bottom <= box.bottom;
+    return SubtractRect(&both, &needed, &mine) ? "clipped" : "";
 }
 
-// The control that has the keyboard focus in the editor's thread.
-HWND FocusOf(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
-
-// Policy sets the server (as text), the protocol and the time-out (as a number): the
-// editor shows the values in force, greys their controls with the note why, writes
-// every other key and leaves the profile's own values of the policy's keys; when the
-// system says the policy changed, the keys it no longer sets come back to the user.
+// Policy sets the server, the protocol and the time-out: the editor shows its values, greys
+// their controls with the note why, writes every other key and leaves the profile's own values
+// of the policy's; when Windows says the policy changed, the keys it no longer sets come back.
 TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
-    ScopedPolicy policy;
-    ASSERT_TRUE(policy.SetText(L"DefaultServer", L"policy.example.jp"));
-    ASSERT_TRUE(policy.SetText(L"protocol", L"daytime"));
-    ASSERT_TRUE(policy.SetNumber(L"TimeOut", 9));
+    const ScopedPolicy policy;
     NoticeWindow main;
     Editor editor(main);
-    HWND window = editor.Window();
+    HWND window = editor.Window(), note = GetDlgItem(window, IDC_POLICY_NOTE);
     ASSERT_NE(window, nullptr) << "no settings dialog";
-
+    const auto enabled = [window](int id) { return IsWindowEnabled(GetDlgItem(window, id)); };
+    // Every key once, these with the values of the "key=value" lines.
+    const auto expectWritten = [&editor](const std::string& lines) {
+        std::map<std::string, std::string> values = EditedValues(editor.Profile());
+        for (const auto& [key, text] : EditedValues(lines)) EXPECT_EQ(values[key], text) << key;
+        EXPECT_EQ(values.size(), ProfileEntries(ProfileSettings()).size()) << editor.Profile();
+    };
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "policy.example.jp");
     EXPECT_EQ(editor.Ask(IDC_PROP_PROTOCOL, CB_GETCURSEL), 2);  // daytime
     EXPECT_EQ(editor.Text(IDC_PROP_TIMEOUT), "9");
-    EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_MINUTE), "30");  // the profile's own
     const int locked[] = {IDC_PROP_SERVER_LABEL, IDC_PROP_SERVER,        IDC_PROP_PROTOCOL_LABEL,
                           IDC_PROP_PROTOCOL,     IDC_PROP_TIMEOUT_LABEL, IDC_PROP_TIMEOUT,
                           IDC_PROP_TIMEOUT_UNIT};
-    for (int id : locked) EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, id))) << id;
-    const int editable[] = {IDC_PROP_REFERENCE,
-                            IDC_PROP_REFERENCE_HOURS,
-                            IDC_PROP_CLOCK,
-                            IDC_PROP_LOGFILE,
-                            IDC_PROP_WINDOW_POS,
-                            IDC_PROP_RETRY_COUNT,
-                            IDC_PROP_ADJUST_MINUTE,
-                            IDOK,
-                            IDC_APPLY};
-    for (int id : editable) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, id))) << id;
-    HWND focus = FocusOf(window);
-    EXPECT_TRUE(focus && IsWindowEnabled(focus)) << "the focus is on a greyed control";
-
-    // The note, where it is seen whole and covers nothing.
-    HWND note = GetDlgItem(window, IDC_POLICY_NOTE);
+    for (int id : locked) EXPECT_FALSE(enabled(id)) << id;
+    for (int id : {IDC_PROP_REFERENCE_HOURS, IDC_PROP_CLOCK, IDC_PROP_LOGFILE, IDC_PROP_WINDOW_POS,
+                   IDC_PROP_RETRY_COUNT, IDC_PROP_ADJUST_MINUTE, IDOK, IDC_APPLY})
+        EXPECT_TRUE(enabled(id)) << id;
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof focus;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &focus);
+    EXPECT_TRUE(focus.hwndFocus && IsWindowEnabled(focus.hwndFocus)) << "focus on a greyed control";
     EXPECT_TRUE(IsWindowVisible(note));
     EXPECT_EQ(editor.Text(IDC_POLICY_NOTE), "灰色の項目は管理者がポリシーで設定しています。");
-    EXPECT_EQ(Overlapping(window, IDC_POLICY_NOTE), std::vector<int>());
-    EXPECT_TRUE(TextFits(window, IDC_POLICY_NOTE));
-    RECT client{}, placed{}, inside{};
-    GetClientRect(window, &client);
-    GetWindowRect(note, &placed);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
-    EXPECT_TRUE(IntersectRect(&inside, &placed, &client) && EqualRect(&inside, &placed));
+    EXPECT_EQ(PlacementFault(window, IDC_POLICY_NOTE), "");
 
     // Apply writes the user's keys; the policy's keep the profile's own values.
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"5");
-    editor.Click(IDC_PROP_BEEP);
     editor.Click(IDC_APPLY);
     ASSERT_TRUE(main.WaitFor(2));
-    EXPECT_EQ(main.Notices()[1], std::make_pair(WPARAM{3}, LPARAM{0}));
-    std::map<std::string, std::string> values = EditedValues(editor.Profile());
-    EXPECT_EQ(values["DefaultServer"], "ntp.example.jp");
-    EXPECT_EQ(values["protocol"], "SNTP");
-    EXPECT_EQ(values["TimeOut"], "5");
-    EXPECT_EQ(values["AdjustAt"], "1,7:5");
-    EXPECT_EQ(values["beep"], "1");
-    // Every key once: the policy's stay as the profile had them.
-    EXPECT_EQ(values.size(), ProfileEntries(ProfileSettings()).size()) << editor.Profile();
+    expectWritten("DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=5\r\nAdjustAt=1,7:5");
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "policy.example.jp");
 
-    // The policy no longer sets the protocol: the profile's own comes back, to be
-    // changed; the server and the time-out stay the policy's, and what was typed stays.
+    // The policy no longer sets the protocol: it comes back to be changed; the rest stays.
     editor.SetText(IDC_PROP_RETRY_COUNT, L"4");
-    policy.Remove(L"protocol");
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
-                        SMTO_ABORTIFHUNG, kStepMs, &ignored);
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_PROP_PROTOCOL)));
-    EXPECT_EQ(editor.Ask(IDC_PROP_PROTOCOL, CB_GETCURSEL), 0);  // SNTP
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_PROP_SERVER)));
-    EXPECT_EQ(editor.Text(IDC_PROP_TIMEOUT), "9");
-    EXPECT_EQ(editor.Text(IDC_PROP_RETRY_COUNT), "4");
+    policy.Remove({"protocol"}, window);
+    EXPECT_TRUE(enabled(IDC_PROP_PROTOCOL));
+    EXPECT_FALSE(enabled(IDC_PROP_SERVER));
     EXPECT_TRUE(IsWindowVisible(note));
 
     // Policy gone: nothing greyed, no note, the profile's own values; OK writes them.
-    policy.Remove(L"DefaultServer");
-    policy.Remove(L"TimeOut");
-    SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
-                        SMTO_ABORTIFHUNG, kStepMs, &ignored);
+    policy.Remove({"DefaultServer", "TimeOut"}, window);
     EXPECT_FALSE(IsWindowVisible(note));
-    for (int id : locked) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, id))) << id;
+    for (int id : locked) EXPECT_TRUE(enabled(id)) << id;
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "ntp.example.jp");
-    EXPECT_EQ(editor.Text(IDC_PROP_TIMEOUT), "5");
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
     editor.PostClick(IDOK);
-    ASSERT_TRUE(main.WaitFor(3));
-    EXPECT_TRUE(main.WaitForExit(editor.Process()));
-    values = EditedValues(editor.Profile());
-    EXPECT_EQ(values["DefaultServer"], "127.0.0.1");
-    EXPECT_EQ(values["protocol"], "SNTP");
-    EXPECT_EQ(values["TimeOut"], "5");
-    EXPECT_EQ(values["ErrorRetry"], "1,4,30,0");
-    EXPECT_EQ(values.size(), ProfileEntries(ProfileSettings()).size());
+    ASSERT_TRUE(main.WaitForExit(editor.Process()));
+    expectWritten("DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\nErrorRetry=1,4,30,0");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,6 +21,10 @@
 #include "res/string_ids.h"
 #include "tests/support/dialog_watch_win.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/ui_driver_win.h"
+
+// After windows.h.
+#include <sddl.h>
 
 namespace {
 
@@ -232,222 +235,120 @@ TEST(PcClock, ReadsThePreciseClockWhereThereIsOneAndItAgreesWithTheTick) {
     EXPECT_STREQ(PlatformClockFunction(), "GetSystemTimePreciseAsFileTime");
 }
 
-// The calls the DLL search restriction made through fakes.
+// The restriction's calls, through fakes that record them.
 struct DllSearchRecord {
-    int defaultCalls = 0;
-    DWORD defaultFlags = 0;
-    bool defaultAnswer = true;
-    int directoryCalls = 0;
-    std::wstring directory = L"(none)";
-    bool directoryAnswer = true;
-};
-DllSearchRecord dllSearch;
-
+    bool answers[2] = {true, true};  // SetDefaultDllDirectories', SetDllDirectory's
+    DWORD flags = 0;
+    std::wstring folder = L"(not called)";
+} dllSearch;
 BOOL WINAPI FakeSetDefaultDllDirectories(DWORD flags) {
-    ++dllSearch.defaultCalls;
-    dllSearch.defaultFlags = flags;
-    return dllSearch.defaultAnswer ? TRUE : FALSE;
+    dllSearch.flags = flags;
+    return dllSearch.answers[0];
 }
 BOOL WINAPI FakeSetDllDirectory(LPCWSTR folder) {
-    ++dllSearch.directoryCalls;
-    dllSearch.directory = folder ? folder : L"(null)";
-    return dllSearch.directoryAnswer ? TRUE : FALSE;
+    dllSearch.folder = folder ? folder : L"(null)";
+    return dllSearch.answers[1];
 }
 
 TEST(DllSearch, SystemFolderOnlyWhereWindowsCanElseWithoutTheCurrentFolder) {
+    const DWORD system32 = LOAD_LIBRARY_SEARCH_SYSTEM32;
     struct Case {
         bool hasDefault;  // Windows 8 and later, or 7 with KB2533623
-        bool defaultAnswer, directoryAnswer;
+        bool answers[2];
         DllSearch result;
-        int directoryCalls;
+        const wchar_t* folder;  // empty, not null: null would put the current folder back
     };
-    for (const Case& c : {Case{true, true, true, DllSearch::kSystemFolderOnly, 0},
-                          Case{true, false, true, DllSearch::kWithoutCurrentFolder, 1},
-                          Case{false, true, true, DllSearch::kWithoutCurrentFolder, 1},
-                          Case{false, true, false, DllSearch::kUnrestricted, 1}}) {
-        SCOPED_TRACE(::testing::Message() << c.hasDefault << c.defaultAnswer << c.directoryAnswer);
-        dllSearch = DllSearchRecord{};
-        dllSearch.defaultAnswer = c.defaultAnswer;
-        dllSearch.directoryAnswer = c.directoryAnswer;
+    for (const Case& c : {Case{true, {true, true}, DllSearch::kSystemFolderOnly, L"(not called)"},
+                          Case{true, {false, true}, DllSearch::kWithoutCurrentFolder, L""},
+                          Case{false, {true, true}, DllSearch::kWithoutCurrentFolder, L""},
+                          Case{false, {true, false}, DllSearch::kUnrestricted, L""}}) {
+        SCOPED_TRACE(::testing::Message() << c.hasDefault << c.answers[0] << c.answers[1]);
+        dllSearch = DllSearchRecord{{c.answers[0], c.answers[1]}};
         const DllSearchCalls calls{c.hasDefault ? &FakeSetDefaultDllDirectories : nullptr,
                                    &FakeSetDllDirectory};
         EXPECT_EQ(RestrictDllSearch(calls), c.result);
-        EXPECT_EQ(dllSearch.defaultCalls, c.hasDefault ? 1 : 0);
-        EXPECT_EQ(dllSearch.defaultFlags, c.hasDefault ? DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32} : 0);
-        EXPECT_EQ(dllSearch.directoryCalls, c.directoryCalls);
-        // An empty folder, not null: null would put the current folder back.
-        EXPECT_EQ(dllSearch.directory, c.directoryCalls ? L"" : L"(none)");
+        EXPECT_EQ(dllSearch.flags, c.hasDefault ? system32 : 0);
+        EXPECT_EQ(dllSearch.folder, c.folder);
         // The system DLLs' dependencies: from the system folder, where Windows can say so.
-        EXPECT_EQ(SystemFolderLoadFlags(calls),
-                  c.hasDefault ? DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32} : 0);
+        EXPECT_EQ(SystemFolderLoadFlags(calls), c.hasDefault ? system32 : 0);
     }
-    // Wine's kernel32, as Windows 8 and later, has it.
-    EXPECT_NE(Kernel32DllSearchCalls().setDefaultDllDirectories, nullptr);
-    EXPECT_NE(SystemFunction(L"user32.dll", "MessageBoxW"), nullptr);
-    EXPECT_EQ(SystemFunction(L"user32.dll", "NoSuchFunction"), nullptr);
 }
 
-// A DLL of this machine's kind without code: headers and one empty data section.
-std::string CodelessDll() {
-    constexpr DWORD kFileAlignment = 0x200;
-    constexpr DWORD kSectionAlignment = 0x1000;
-    IMAGE_DOS_HEADER dos{};
-    dos.e_magic = IMAGE_DOS_SIGNATURE;
-    dos.e_lfanew = sizeof(dos);
-    IMAGE_NT_HEADERS nt{};
-    nt.Signature = IMAGE_NT_SIGNATURE;
-#ifdef _WIN64
-    nt.FileHeader.Machine = IMAGE_FILE_MACHINE_AMD64;
-    nt.FileHeader.Characteristics =
-        IMAGE_FILE_EXECUTABLE_IMAGE | IMAGE_FILE_DLL | IMAGE_FILE_LARGE_ADDRESS_AWARE;
-#else
-    nt.FileHeader.Machine = IMAGE_FILE_MACHINE_I386;
-    nt.FileHeader.Characteristics =
-        IMAGE_FILE_EXECUTABLE_IMAGE | IMAGE_FILE_DLL | IMAGE_FILE_32BIT_MACHINE;
-#endif
-    nt.FileHeader.NumberOfSections = 1;
-    nt.FileHeader.SizeOfOptionalHeader = sizeof(nt.OptionalHeader);
-    IMAGE_OPTIONAL_HEADER& optional = nt.OptionalHeader;
-    optional.Magic = IMAGE_NT_OPTIONAL_HDR_MAGIC;
-    optional.ImageBase = 0x6A000000;
-    optional.SectionAlignment = kSectionAlignment;
-    optional.FileAlignment = kFileAlignment;
-    optional.MajorOperatingSystemVersion = 6;
-    optional.MajorSubsystemVersion = 6;
-    optional.SizeOfInitializedData = kFileAlignment;
-    optional.SizeOfImage = 2 * kSectionAlignment;
-    optional.SizeOfHeaders = kFileAlignment;
-    optional.Subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
-    optional.DllCharacteristics = IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
-    optional.SizeOfStackReserve = 0x100000;
-    optional.SizeOfStackCommit = 0x1000;
-    optional.SizeOfHeapReserve = 0x100000;
-    optional.SizeOfHeapCommit = 0x1000;
-    optional.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
-    IMAGE_SECTION_HEADER section{};
-    std::memcpy(section.Name, ".data", 5);
-    section.Misc.VirtualSize = kFileAlignment;
-    section.VirtualAddress = kSectionAlignment;
-    section.SizeOfRawData = kFileAlignment;
-    section.PointerToRawData = kFileAlignment;
-    section.Characteristics = IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ;
-
-    std::string image(2 * kFileAlignment, '\0');
-    std::memcpy(&image[0], &dos, sizeof(dos));
-    std::memcpy(&image[sizeof(dos)], &nt, sizeof(nt));
-    std::memcpy(&image[sizeof(dos) + sizeof(nt)], &section, sizeof(section));
-    return image;
-}
-
-// The probe below runs in a copy of this program, told by the variable whether to
-// restrict the search first, and tells by its exit code whether the planted DLL came.
-const wchar_t kProbeVariable[] = L"TAVRINO_DLL_PROBE";
-const wchar_t kPlantedDll[] = L"tavplant.dll";
-constexpr DWORD kProbeLoaded = 0x7A01;
-constexpr DWORD kProbeNotLoaded = 0x7A02;
-constexpr DWORD kProbeNotRun = 0x7AFF;
-
+// Run in a copy of this program by the test below, which the variable tells whether
+// to restrict the search first; the exit code tells whether the planted DLL came.
 TEST(DllSearchProbe, LoadsTheDllBesideTheProgramByName) {
     wchar_t mode[16] = {};
-    if (GetEnvironmentVariableW(kProbeVariable, mode, 16) == 0)
-        GTEST_SKIP() << "run by DllSearch.* in a copy of this program";
+    if (!GetEnvironmentVariableW(L"TAVRINO_DLL_PROBE", mode, 16))
+        GTEST_SKIP() << "run by DllSearch.*";
     if (std::wstring(mode) == L"restricted") RestrictDllSearchToSystemFolder();
-    ExitProcess(LoadLibraryW(kPlantedDll) ? kProbeLoaded : kProbeNotLoaded);
-}
-
-// The probe's exit code in the copy, run with the folder as its current one too.
-DWORD RunProbe(const std::wstring& program, const std::wstring& folder, const wchar_t* mode) {
-    std::wstring command = L"\"" + program + L"\" --gtest_filter=DllSearchProbe.*";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    SetEnvironmentVariableW(kProbeVariable, mode);
-    const BOOL ok = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
-                                   nullptr, folder.c_str(), &startup, &started);
-    SetEnvironmentVariableW(kProbeVariable, nullptr);
-    if (!ok) return kProbeNotRun;
-    ScopedHandle process(started.hProcess), thread(started.hThread);
-    DWORD code = kProbeNotRun;
-    if (WaitForSingleObject(started.hProcess, 60000) != WAIT_OBJECT_0) {
-        TerminateProcess(started.hProcess, kProbeNotRun);
-        WaitForSingleObject(started.hProcess, 5000);
-        return kProbeNotRun;
-    }
-    GetExitCodeProcess(started.hProcess, &code);
-    return code;
+    // Its entry point not run, and no detaching at the end: a copy of a program planted.
+    const bool loaded = LoadLibraryExW(L"tavplant.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    TerminateProcess(GetCurrentProcess(), loaded ? 0x7A01 : 0x7A02);
 }
 
 TEST(DllSearch, ADllBesideTheProgramIsLoadedOnlyUntilTheSearchIsRestricted) {
     TempDir dir;
-    const std::wstring folder = Wide(dir.Path());
-    const std::wstring copy = folder + L"probe.exe";
     wchar_t self[MAX_PATH] = {};
     ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    ASSERT_TRUE(CopyFileW(self, copy.c_str(), TRUE));
-    WriteFileBytes(dir.File("tavplant.dll"), CodelessDll());
-    // Beside the program and in the current folder, the DLL of a name that the system
-    // has not is found by the plain search...
-    EXPECT_EQ(RunProbe(copy, folder, L"plain"), kProbeLoaded);
+    ASSERT_TRUE(CopyFileW(self, Wide(dir.File("probe.exe")).c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(self, Wide(dir.File("tavplant.dll")).c_str(), TRUE));
+    const ScopedWorkingDirectory there(dir.Path());  // the current folder too
+    const auto probe = [&dir](const wchar_t* mode) {
+        SetEnvironmentVariableW(L"TAVRINO_DLL_PROBE", mode);
+        Program copy;
+        const bool started = copy.Start(dir.File("probe.exe"), "--gtest_filter=DllSearchProbe.*");
+        SetEnvironmentVariableW(L"TAVRINO_DLL_PROBE", nullptr);
+        return started && copy.WaitForExit(60000) ? copy.ExitCode() : 0;
+    };
+    // A DLL of a name that the system has not is found by the plain search...
+    EXPECT_EQ(probe(L"plain"), 0x7A01u);
     // ...and not once the search is the system folder's.
-    EXPECT_EQ(RunProbe(copy, folder, L"restricted"), kProbeNotLoaded);
+    EXPECT_EQ(probe(L"restricted"), 0x7A02u);
 }
 
 // A mutex of the name that this process may not open: a DACL that grants nothing
 // stands in for another account's (Wine checks it as Windows does).
 HANDLE CreateForeignMutex(const std::wstring& name) {
-    SECURITY_DESCRIPTOR descriptor;
-    ACL nothing;
-    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !InitializeAcl(&nothing, sizeof(nothing), ACL_REVISION) ||
-        !SetSecurityDescriptorDacl(&descriptor, TRUE, &nothing, FALSE))
+    PSECURITY_DESCRIPTOR nothing = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &nothing,
+                                                              nullptr))
         return nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
-    return CreateMutexW(&attributes, FALSE, name.c_str());
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), nothing, FALSE};
+    HANDLE mutex = CreateMutexW(&attributes, FALSE, name.c_str());
+    LocalFree(nothing);
+    return mutex;
 }
 
 // The elevation offer answered with an administrator's password starts the new
-// instance under another account than the first one's.
+// instance under another account than the first one's: started by hand it gives up at
+// once; started by the offer it waits the hand-over time for the first one's end, and
+// takes the mutex over within a retry of that end.
 TEST(OneCopyMutex, AnotherAccountsInstanceIsThereAndItsEndIsAwaitedOnlyWhenOffered) {
     const std::wstring name = L"TavrinoTest.OneCopy." + std::to_wstring(GetCurrentProcessId());
-    ScopedHandle foreign(CreateForeignMutex(name));
-    ASSERT_TRUE(foreign);
-    SetLastError(0);
-    ASSERT_EQ(CreateMutexW(nullptr, TRUE, name.c_str()), nullptr);
-    ASSERT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
-
-    // Started by hand: "already running", at once.
-    ScopedHandle held;
-    DWORD start = GetTickCount();
-    EXPECT_FALSE(AcquireInstanceMutex(name, false, held));
-    EXPECT_LT(GetTickCount() - start, 1000u);
-    EXPECT_FALSE(held);
-
-    // Started by the offer, and the first instance stays: given up after the hand-over
-    // time, not before.
-    start = GetTickCount();
-    EXPECT_FALSE(AcquireInstanceMutex(name, true, held, 700));
-    DWORD waited = GetTickCount() - start;
-    EXPECT_GE(waited, 650u);
-    EXPECT_LT(waited, 5000u);
-    EXPECT_FALSE(held);
-
-    // Started by the offer, and the first instance ends a little later: taken over
-    // within a retry of its end.
-    std::thread firstEnds([&foreign] {
-        Sleep(400);
-        foreign.Reset();
-    });
-    start = GetTickCount();
-    EXPECT_TRUE(AcquireInstanceMutex(name, true, held, 5000));
-    waited = GetTickCount() - start;
-    firstEnds.join();
-    EXPECT_GE(waited, 350u);
-    EXPECT_LT(waited, 400u + 1000u);
-    ASSERT_TRUE(held);
-    // Held now: a later copy finds it.
-    ScopedHandle later(CreateMutexW(nullptr, TRUE, name.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
-    EXPECT_TRUE(later);
+    struct Case {
+        bool byOffer;
+        DWORD handOverMs, firstEndsMs;  // 0: the first instance stays
+        bool taken;
+        DWORD atLeastMs, belowMs;
+    };
+    for (const Case& c :
+         {Case{false, 5000, 0, false, 0, 1000}, Case{true, 700, 0, false, 650, 5000},
+          Case{true, 5000, 400, true, 350, 1400}}) {
+        SCOPED_TRACE(::testing::Message() << c.byOffer << " " << c.handOverMs);
+        ScopedHandle foreign(CreateForeignMutex(name)), held;
+        ASSERT_TRUE(foreign);
+        std::thread first([&foreign, &c] {
+            Sleep(c.firstEndsMs);
+            if (c.firstEndsMs) foreign.Reset();
+        });
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(AcquireInstanceMutex(name, c.byOffer, held, c.handOverMs), c.taken);
+        const DWORD waited = GetTickCount() - start;
+        first.join();
+        EXPECT_GE(waited, c.atLeastMs);
+        EXPECT_LT(waited, c.belowMs);
+        EXPECT_EQ(static_cast<bool>(held), c.taken);
+    }
 }
 
 }  // namespace
