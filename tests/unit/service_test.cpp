@@ -15,100 +15,79 @@
 
 namespace {
 
-// One key in the policy, the parameters, both or neither: the service takes policy
-// first, then its parameters, then the sample profile's default; only the six
-// machine keys, so that a policy for the window's own switches changes nothing here.
+// Each key from the first source that holds it: policy, then the service's parameters,
+// then the sample profile's values; only the six machine keys, so that a policy for the
+// window's own switches changes nothing here.
 TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
-    MapSource policy({{"DefaultServer", "policy.example"}, {"TimeOut", "9"},
-                      {"AutoAdjust", "1"}, {"logfile", ""}});
+    MapSource policy({{"DefaultServer", "policy.example"}, {"AutoAdjust", "1"}, {"logfile", ""}});
     MapSource parameters({{"DefaultServer", "params.example"}, {"protocol", "daytime"},
-                          {"AdjustAt", "1,23:5"}, {"ErrorRetry", "1,2,30,0"}});
+                          {"ErrorRetry", "1,2,30,0"}});
     const ProfileSettings s = ReadMachineSettings(policy, parameters);
     EXPECT_EQ(s.server, "policy.example");
     EXPECT_EQ(s.protocol, kProtocolDaytime);
+    EXPECT_EQ(s.timeOut, 3);
     EXPECT_EQ(s.autoAdjust, 0);
-    // An empty value that policy sets is the policy's: not the default's 1.
-    EXPECT_EQ(s.logFile, 0);
+    EXPECT_EQ(s.logFile, 0);  // policy's empty value, not the default's 1
     EXPECT_EQ(s.retryInterval, 30000u);
+    EXPECT_EQ(ReadMachineSettings(MapSource(), MapSource()).server, "ntp.nict.jp");
 
     const LayeredSource layered({{&policy, SettingOrigin::kPolicy},
                                  {&parameters, SettingOrigin::kParameters},
                                  {&MachineDefaults(), SettingOrigin::kDefault}});
-    const struct {
-        const char* key;
-        SettingOrigin origin;
-        const char* text;
-    } rows[] = {
-        {"DefaultServer", SettingOrigin::kPolicy, "policy.example"},
-        {"protocol", SettingOrigin::kParameters, "daytime"},
-        {"TimeOut", SettingOrigin::kPolicy, "9"},
-        {"ErrorRetry", SettingOrigin::kParameters, "1,2,30,0"},
-        {"AdjustAt", SettingOrigin::kParameters, "1,23:5"},
-        {"logfile", SettingOrigin::kPolicy, ""},
-        {"beep", SettingOrigin::kNone, ""},
+    const std::pair<const char*, SettingOrigin> origins[] = {
+        {"DefaultServer", SettingOrigin::kPolicy},   {"protocol", SettingOrigin::kParameters},
+        {"TimeOut", SettingOrigin::kDefault},        {"AdjustAt", SettingOrigin::kDefault},
+        {"logfile", SettingOrigin::kPolicy},         {"beep", SettingOrigin::kNone},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.key);
-        EXPECT_EQ(layered.Origin(row.key), row.origin);
-        EXPECT_EQ(layered.Text(row.key), row.text);
-    }
+    for (const auto& [key, origin] : origins) EXPECT_EQ(layered.Origin(key), origin) << key;
+    EXPECT_EQ(layered.Text("AdjustAt"), "0,7:30");
 }
 
-TEST(MachineSettings, WithNothingSetTheServiceUsesTheSampleProfilesValues) {
-    const ProfileSettings s = ReadMachineSettings(MapSource(), MapSource());
-    EXPECT_EQ(s.server, "ntp.nict.jp");
-    EXPECT_EQ(s.protocol, kProtocolSntp);
-    EXPECT_EQ(s.timeOut, 3);
-    EXPECT_EQ(s.errorRetry, 0);
-    EXPECT_EQ(s.adjustAt, 0);
-    EXPECT_EQ(s.logFile, 1);
-}
-
+// Arguments separated by "|": the command, its server and protocol (-1 none), or
+// kInvalid for an unknown verb or switch, a protocol that is none of the three, an
+// empty or blank server, a switch given twice or to another command.
 TEST(ServiceCommandLine, CommandsAndSwitches) {
+    using K = ServiceCommandKind;
     const struct {
-        std::vector<const char*> arguments;
-        ServiceCommandKind kind;
+        const char* arguments;
+        K kind;
         const char* server;
-        int protocol;  // -1: none given
+        int protocol;
     } rows[] = {
-        {{}, ServiceCommandKind::kRun, "", -1},
-        {{"install"}, ServiceCommandKind::kInstall, "", -1},
-        {{"INSTALL", "/SERVER=ntp.example.jp", "/Protocol=daytime"}, ServiceCommandKind::kInstall,
-         "ntp.example.jp", kProtocolDaytime},
-        {{"install", "-protocol=sntp"}, ServiceCommandKind::kInstall, "", kProtocolSntp},
-        {{"install", "/server=Ntp.Example.JP"}, ServiceCommandKind::kInstall, "Ntp.Example.JP", -1},
-        {{"uninstall"}, ServiceCommandKind::kUninstall, "", -1},
-        {{"Adjust"}, ServiceCommandKind::kAdjust, "", -1},
-        {{"status"}, ServiceCommandKind::kStatus, "", -1},
-        {{"/?"}, ServiceCommandKind::kHelp, "", -1},
-        // Refused: an unknown verb or switch, a protocol that is none of the three, an
-        // empty or blank server, a switch given twice, a switch to another command.
-        {{"start"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/port=123"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/protocol=ntp"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/server="}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/server=a b"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/server=a", "/server=b"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "/protocol=time", "/protocol=sntp"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"adjust", "/server=a"}, ServiceCommandKind::kInvalid, "", -1},
-        {{"install", "server=a"}, ServiceCommandKind::kInvalid, "", -1},
+        {"", K::kRun, "", -1},
+        {"install", K::kInstall, "", -1},
+        {"INSTALL|/SERVER=ntp.example.jp|/Protocol=daytime", K::kInstall, "ntp.example.jp", 2},
+        {"install|-protocol=sntp", K::kInstall, "", kProtocolSntp},
+        {"install|/server=Ntp.Example.JP", K::kInstall, "Ntp.Example.JP", -1},
+        {"uninstall", K::kUninstall, "", -1},
+        {"Adjust", K::kAdjust, "", -1},
+        {"status", K::kStatus, "", -1},
+        {"/?", K::kHelp, "", -1},
+        {"start", K::kInvalid, "", -1},
+        {"install|/port=123", K::kInvalid, "", -1},
+        {"install|/protocol=ntp", K::kInvalid, "", -1},
+        {"install|/server=", K::kInvalid, "", -1},
+        {"install|/server=a b", K::kInvalid, "", -1},
+        {"install|/server=a|/server=b", K::kInvalid, "", -1},
+        {"install|/protocol=time|/protocol=sntp", K::kInvalid, "", -1},
+        {"adjust|/server=a", K::kInvalid, "", -1},
+        {"install|server=a", K::kInvalid, "", -1},
     };
     for (const auto& row : rows) {
-        std::vector<CString> arguments(row.arguments.begin(), row.arguments.end());
-        std::string line;
-        for (const char* argument : row.arguments) line += std::string(argument) + " ";
-        SCOPED_TRACE(line);
+        SCOPED_TRACE(row.arguments);
+        std::vector<CString> arguments;
+        std::string rest = row.arguments;
+        while (!rest.empty()) {
+            const std::size_t bar = rest.find('|');
+            arguments.emplace_back(rest.substr(0, bar).c_str());
+            rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
+        }
         const ServiceCommand command = ParseServiceCommand(arguments);
         EXPECT_EQ(command.kind, row.kind);
-        if (row.kind == ServiceCommandKind::kInvalid) {
-            EXPECT_FALSE(command.error.IsEmpty());
-            continue;
-        }
+        EXPECT_EQ(command.error.IsEmpty(), row.kind != K::kInvalid);
+        if (row.kind == K::kInvalid) continue;
         EXPECT_EQ(command.server, row.server);
-        EXPECT_EQ(command.hasProtocol, row.protocol >= 0);
-        if (row.protocol >= 0) {
-            EXPECT_EQ(command.protocol, row.protocol);
-        }
+        EXPECT_EQ(command.hasProtocol ? static_cast<int>(command.protocol) : -1, row.protocol);
     }
 }
 
