@@ -13,39 +13,32 @@ namespace {
 
 constexpr wchar_t kTestKey[] = L"SOFTWARE\\TavrinoTest\\Source";
 
-class ScopedTestKey {
-  public:
-    ScopedTestKey() { Remove(); }
-    ~ScopedTestKey() { Remove(); }
-    ScopedTestKey(const ScopedTestKey&) = delete;
-    ScopedTestKey& operator=(const ScopedTestKey&) = delete;
-    void Set(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0,
-                                  KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-  private:
-    static void Remove() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TavrinoTest"); }
-};
+void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0,
+                              KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
 
 // Values as a policy template or an administrator may write them: texts, a number of
 // the template's decimal kind, an empty text, and kinds that are no setting at all.
 TEST(RegistrySource, ReadsTextsAndNumbersAndNothingElse) {
-    ScopedTestKey key;
+    // Other tests share the prefix: the key goes again whatever happens.
+    struct Removed {
+        ~Removed() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TavrinoTest"); }
+    } removed;
     const wchar_t server[] = L"ntp.\x65e5\x672c.jp";  // a name beyond ASCII
-    key.Set(L"DefaultServer", REG_SZ, server, sizeof server);
+    SetValue(L"DefaultServer", REG_SZ, server, sizeof server);
     const DWORD timeOut = 45;
-    key.Set(L"TimeOut", REG_DWORD, &timeOut, sizeof timeOut);
-    key.Set(L"logfile", REG_SZ, L"", sizeof(wchar_t));
+    SetValue(L"TimeOut", REG_DWORD, &timeOut, sizeof timeOut);
+    SetValue(L"logfile", REG_SZ, L"", sizeof(wchar_t));
     const wchar_t unterminated[] = {L'1', L',', L'7', L':', L'3', L'0'};
-    key.Set(L"AdjustAt", REG_SZ, unterminated, sizeof unterminated);
+    SetValue(L"AdjustAt", REG_SZ, unterminated, sizeof unterminated);
     const BYTE binary[] = {1, 2, 3};
-    key.Set(L"protocol", REG_BINARY, binary, sizeof binary);
+    SetValue(L"protocol", REG_BINARY, binary, sizeof binary);
 
     const RegistrySource source(kTestKey);
     EXPECT_TRUE(source.Has("DefaultServer"));
