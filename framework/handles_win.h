@@ -1,5 +1,6 @@
 // Owners of Win32 handles (see owner.h): a kernel handle (thread, mutex, event,
-// file) and a registry key, each closed exactly once.
+// file), a registry key, a handle of the service manager and memory that Windows
+// allocated with LocalAlloc, each let go exactly once.
 #pragma once
 
 #include "framework/owner.h"
@@ -25,3 +26,21 @@ struct RegKeyTraits {
     static bool Close(Handle key) { return RegCloseKey(key) == ERROR_SUCCESS; }
 };
 using ScopedRegKey = Owner<RegKeyTraits>;
+
+// The service manager and its services (OpenSCManager, OpenService, CreateService).
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static bool Close(Handle handle) { return CloseServiceHandle(handle) != FALSE; }
+};
+using ScopedServiceHandle = Owner<ServiceHandleTraits>;
+
+// What Windows hands over for LocalFree (a security descriptor made from its text).
+struct LocalMemoryTraits {
+    using Handle = void*;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle memory) { return memory != nullptr; }
+    static bool Close(Handle memory) { return LocalFree(memory) == nullptr; }
+};
+using ScopedLocalMemory = Owner<LocalMemoryTraits>;

@@ -18,20 +18,13 @@ constexpr DWORD kClosingMs = 1000;
 // A request longer than this is not ours whatever it holds.
 constexpr DWORD kReadBytes = 256;
 
-struct LocalTraits {
-    using Handle = PSECURITY_DESCRIPTOR;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static bool Close(Handle handle) { return LocalFree(handle) == nullptr; }
-};
-
 HANDLE MakePipe(bool first) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
         return INVALID_HANDLE_VALUE;
     }
-    const Owner<LocalTraits> owner(descriptor);
+    const ScopedLocalMemory owner(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     const std::wstring name = Widen(kServicePipeName);
     // The first instance claims the name: should a program hold it already, the

@@ -50,14 +50,6 @@ constexpr DWORD kTriggerActionStart = 1;  // SERVICE_TRIGGER_ACTION_SERVICE_STAR
 constexpr int kStopSteps = 100;
 constexpr DWORD kStopStepMs = 100;
 
-struct ServiceHandleTraits {
-    using Handle = SC_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static bool Close(Handle handle) { return CloseServiceHandle(handle) != FALSE; }
-};
-using ScopedServiceHandle = Owner<ServiceHandleTraits>;
-
 std::wstring Number(unsigned long value) { return std::to_wstring(value); }
 
 void Failed(const wchar_t* what, DWORD error) {

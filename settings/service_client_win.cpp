@@ -11,14 +11,6 @@ namespace {
 constexpr wchar_t kServiceName[] = L"TavrinoService";
 constexpr DWORD kPollMs = 100;
 
-struct ServiceHandleTraits {
-    using Handle = SC_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static bool Close(Handle handle) { return CloseServiceHandle(handle) != FALSE; }
-};
-using ScopedServiceHandle = Owner<ServiceHandleTraits>;
-
 // The service's process id, after starting it when it is stopped; 0 while it has none
 // (starting), and false when there is no service to ask.
 bool ServiceProcess(bool start, DWORD* processId) {
