@@ -266,14 +266,8 @@ void CTimeService::Schedule() {
 
 ServiceAnswer CTimeService::AdjustAndRecord() {
     const ProfileSettings settings = ReadServiceSettings();
-    ServerQuery query;
-    query.server = settings.server;
-    query.protocol = settings.protocol;
-    query.timeOut = settings.timeOut;
-    query.referenceCheck = settings.referenceCheck;
-    query.referenceHours = settings.referenceHours;
     ServiceAnswer answer;
-    answer.outcome = AdjustPcClock(query);
+    answer.outcome = AdjustPcClock(QueryOf(settings));
     answer.server = settings.server;
     answer.protocol = settings.protocol;
 

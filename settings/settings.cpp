@@ -65,6 +65,17 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
     return s;
 }
 
+ServerQuery QueryOf(const ProfileSettings& settings) {
+    ServerQuery query;
+    query.server = settings.server;
+    query.protocol = settings.protocol;
+    query.timeOut = settings.timeOut;
+    query.beep = settings.beep;
+    query.referenceCheck = settings.referenceCheck;
+    query.referenceHours = settings.referenceHours;
+    return query;
+}
+
 std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
     auto numbers = [](std::initializer_list<int> values, const char* separators) {
         CString text;

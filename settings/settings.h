@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/commands.h"
 #include "engine/protocol.h"
 #include "framework/cstring.h"
 
@@ -56,6 +57,10 @@ struct ProfileSettings {
 // that the scan does not reach keep their values in kept (the settings before this
 // read); every other value comes from the profile or its default.
 ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept);
+
+// What a check or an adjustment asks of the server under these settings: the window's
+// commands and the time service's adjustments alike.
+ServerQuery QueryOf(const ProfileSettings& settings);
 
 // One value of section Property as the settings editor writes it.
 struct ProfileEntry {

@@ -119,16 +119,7 @@ LRESULT CClockDlg::OnSetEnvNotify(WPARAM code, LPARAM window) {
     return 0;
 }
 
-ServerQuery CClockDlg::Query() const {
-    ServerQuery query;
-    query.server = m_settings.server;
-    query.protocol = m_settings.protocol;
-    query.timeOut = m_settings.timeOut;
-    query.beep = m_settings.beep;
-    query.referenceCheck = m_settings.referenceCheck;
-    query.referenceHours = m_settings.referenceHours;
-    return query;
-}
+ServerQuery CClockDlg::Query() const { return QueryOf(m_settings); }
 
 bool CClockDlg::PreQueryGuard() {
     if (m_settings.server.IsEmpty()) {
