@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "framework/file.h"
@@ -21,8 +20,6 @@ HANDLE EventSource() {
     static HANDLE source = RegisterEventSourceW(nullptr, kServiceName);
     return source;
 }
-
-std::mutex stateLock;
 
 }  // namespace
 
@@ -96,11 +93,37 @@ void ReportMessageEvent(const CString& text) {
     ReportServiceEvent(kEventCannotWrite, true, &text, 1);
 }
 
-void WriteServiceState(const ServiceAnswer& last, const CString& nextRun, std::uint64_t lastEnd) {
+CServiceState::CServiceState() {
+    CString nextRun;  // the earlier run's: the schedule says its own
+    m_bEarlier = ReadServiceState(&m_last, &nextRun, &m_lastEnd);
+}
+
+bool CServiceState::Earlier(ServiceAnswer* last, std::uint64_t* lastEnd) const {
+    if (!m_bEarlier) return false;
+    *last = m_last;
+    *lastEnd = m_lastEnd;
+    return true;
+}
+
+void CServiceState::SetLast(const ServiceAnswer& last, std::uint64_t lastEnd) {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_last = last;
+    m_lastEnd = lastEnd;
+    WriteLocked();
+}
+
+void CServiceState::SetNextRun(const CString& nextRun) {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    if (nextRun == m_nextRun) return;
+    m_nextRun = nextRun;
+    WriteLocked();
+}
+
+void CServiceState::WriteLocked() const {
     CString end;
-    end.Format("%llu", static_cast<unsigned long long>(lastEnd));
-    const CString text = EncodeServiceAnswer(last) + "next=" + nextRun + "\nended=" + end + "\n";
-    const std::lock_guard<std::mutex> hold(stateLock);
+    end.Format("%llu", static_cast<unsigned long long>(m_lastEnd));
+    const CString text =
+        EncodeServiceAnswer(m_last) + "next=" + m_nextRun + "\nended=" + end + "\n";
     ScopedFile file(_wfopen(ServiceStatePath().c_str(), L"wb"));
     // A state that cannot be written leaves the status command an older one: no more.
     if (file) {
@@ -110,7 +133,6 @@ void WriteServiceState(const ServiceAnswer& last, const CString& nextRun, std::u
 }
 
 bool ReadServiceState(ServiceAnswer* last, CString* nextRun, std::uint64_t* lastEnd) {
-    const std::lock_guard<std::mutex> hold(stateLock);
     ScopedFile file(_wfopen(ServiceStatePath().c_str(), L"rb"));
     if (!file) return false;
     std::vector<char> bytes(kLongestAnswer + 256);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "framework/cstring.h"
@@ -26,8 +27,26 @@ void ReportServiceEvent(unsigned long id, bool warning, const CString* inserts, 
 // ("Can not open the logfile") goes to the event log.
 void ReportMessageEvent(const CString& text);
 
-// Writes the state: the last answer, the next run's text (empty when none) and when the
-// last adjustment ended (GetTickCount64).
-void WriteServiceState(const ServiceAnswer& last, const CString& nextRun, std::uint64_t lastEnd);
-// Reads it back: false when there is no answer in it yet.
+// The state as the running service keeps it: the last answer, when that adjustment
+// ended (GetTickCount64) and the next run's text (empty when none). It starts from its
+// file, an earlier run's, and writes the file again whenever it changes; the service's
+// thread and its pipe's thread may both change it.
+class CServiceState {
+  public:
+    CServiceState();
+    // The earlier run's answer and its end; false when there was none.
+    bool Earlier(ServiceAnswer* last, std::uint64_t* lastEnd) const;
+    void SetLast(const ServiceAnswer& last, std::uint64_t lastEnd);
+    void SetNextRun(const CString& nextRun);
+
+  private:
+    void WriteLocked() const;
+    std::mutex m_lock;
+    ServiceAnswer m_last;
+    std::uint64_t m_lastEnd = 0;
+    bool m_bEarlier = false;
+    CString m_nextRun;
+};
+
+// Reads the file back: false when there is no answer in it yet.
 bool ReadServiceState(ServiceAnswer* last, CString* nextRun, std::uint64_t* lastEnd);

@@ -79,6 +79,9 @@ ProfileSettings ReadServiceSettings() {
 
 CTimeService::CTimeService() : m_gate([] { return GetTickCount64(); }) {
     InitializeCriticalSection(&m_statusLock);
+    ServiceAnswer last;
+    std::uint64_t lastEnd = 0;
+    if (m_state.Earlier(&last, &lastEnd)) m_gate.Seed(last, lastEnd);
 }
 
 CTimeService::~CTimeService() { DeleteCriticalSection(&m_statusLock); }
@@ -155,10 +158,6 @@ void CTimeService::Main() {
     channel.Start(m_hStop.Get());
     Report(SERVICE_RUNNING);
 
-    ServiceAnswer last;
-    CString nextRun;
-    std::uint64_t lastEnd = 0;
-    if (ReadServiceState(&last, &nextRun, &lastEnd)) m_gate.Seed(last, lastEnd);
     Schedule();
 
     SetEvent(m_hStop.Get());
@@ -214,11 +213,7 @@ void CTimeService::RecordNextRun() {
     std::uint64_t next = 0;
     if (m_retryDue) next = m_retryDue;
     if (m_dailyDue && (!next || m_dailyDue < next)) next = m_dailyDue;
-    ServiceAnswer last;
-    CString ignored;
-    std::uint64_t lastEnd = 0;
-    ReadServiceState(&last, &ignored, &lastEnd);
-    WriteServiceState(last, next ? LocalTimeAfter(next > now ? next - now : 0) : CString(), lastEnd);
+    m_state.SetNextRun(next ? LocalTimeAfter(next > now ? next - now : 0) : CString());
 }
 
 void CTimeService::Schedule() {
@@ -280,10 +275,6 @@ ServiceAnswer CTimeService::AdjustAndRecord() {
     const CString inserts[4] = {settings.server, ProtocolName(settings.protocol),
                                 o.success ? o.serverTimeText : o.HistoryDetail(), o.pcTimeText};
     ReportServiceEvent(o.success ? kEventClockSet : kEventAdjustFailed, !o.success, inserts, 4);
-    ServiceAnswer previous;
-    CString nextRun;
-    std::uint64_t previousEnd = 0;
-    ReadServiceState(&previous, &nextRun, &previousEnd);
-    WriteServiceState(answer, nextRun, GetTickCount64());
+    m_state.SetLast(answer, GetTickCount64());
     return answer;
 }

@@ -10,6 +10,7 @@
 #include "engine/schedule.h"
 #include "framework/handles_win.h"
 #include "service/adjustment_gate.h"
+#include "service/service_records_win.h"
 #include "settings/settings.h"
 
 // Hands the process to the service control manager. false (with the system's error
@@ -62,4 +63,5 @@ class CTimeService : private AdjustmentHost {
     DailyRun m_armedRun;
     DailyRun m_doneRun;
     AdjustmentGate m_gate;
+    CServiceState m_state;
 };

@@ -12,43 +12,27 @@ constexpr wchar_t kServiceName[] = L"TavrinoService";
 constexpr DWORD kPollMs = 100;
 
 // The service's process id, after starting it when it is stopped; 0 while it has none
-// (starting), and false when there is no service to ask.
-bool ServiceProcess(bool start, DWORD* processId) {
+// (starting or stopping), and false when there is no service to ask.
+bool ServiceProcess(DWORD* processId) {
     *processId = 0;
     const ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return false;
-    const ScopedServiceHandle service(
+    ScopedServiceHandle service(
         OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS | SERVICE_START));
-    if (!service) {
-        // Installed, but this user may not start it: it may still be running.
-        const ScopedServiceHandle query(
-            OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
-        if (!query) return false;
-        SERVICE_STATUS_PROCESS status{};
-        DWORD needed = 0;
-        if (!QueryServiceStatusEx(query.Get(), SC_STATUS_PROCESS_INFO,
-                                  reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
-            return false;
-        }
-        *processId = status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
-        return status.dwCurrentState != SERVICE_STOPPED;
-    }
+    // Installed, but this user may not start it: it may still be running.
+    const bool mayStart = service.IsValid();
+    if (!mayStart) service.Reset(OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
+    if (!service || !QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof status,
+                                          &needed)) {
         return false;
     }
-    if (status.dwCurrentState == SERVICE_RUNNING) {
-        *processId = status.dwProcessId;
-        return true;
-    }
-    if (status.dwCurrentState == SERVICE_STOPPED && start &&
-        !StartServiceW(service.Get(), 0, nullptr) &&
-        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-        return false;
-    }
-    return true;
+    if (status.dwCurrentState == SERVICE_RUNNING) *processId = status.dwProcessId;
+    if (status.dwCurrentState != SERVICE_STOPPED) return true;
+    return mayStart && (StartServiceW(service.Get(), 0, nullptr) ||
+                        GetLastError() == ERROR_SERVICE_ALREADY_RUNNING);
 }
 
 // Waits for an overlapped operation on handle to end within the time left.
@@ -114,7 +98,7 @@ ServiceReply AskServiceToAdjust(DWORD waitMs, ServiceAnswer* answer) {
     for (;;) {
         // Started again when it has stopped meanwhile: with nothing scheduled, the
         // service stops right after an adjustment, maybe just as this request comes.
-        if (processId == 0 && !ServiceProcess(true, &processId)) return ServiceReply::kNoService;
+        if (processId == 0 && !ServiceProcess(&processId)) return ServiceReply::kNoService;
         if (processId != 0) {
             // Identification only: the service learns who asks, and can act as nobody.
             const ScopedHandle pipe(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
