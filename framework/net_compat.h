@@ -118,8 +118,25 @@ int SendTo(SOCKET s, const void* data, int length, const sockaddr* address, int 
 // *readable telling whether s was marked readable.
 int WaitReadable(SOCKET s, int milliseconds, bool* readable);
 // recvfrom (sender ignored): the datagram's length; SOCKET_ERROR with WSAEMSGSIZE
-// when it is longer than length.
+// when it is longer than length, or with WSAECONNRESET when an earlier datagram of s
+// came back as "port unreachable" (the native build asks for those errors, which
+// Winsock reports by itself, when it opens a datagram socket).
 int RecvFrom(SOCKET s, void* buffer, int length);
+
+// Makes s non-blocking, so that a connect returns at once.
+int SetNonBlocking(SOCKET s);
+// connect on a non-blocking socket: 0 when it connected at once, 1 while it goes on,
+// SOCKET_ERROR when it failed at once.
+int StartConnect(SOCKET s, const sockaddr* address, int addressLength);
+// The error that a connect started by StartConnect ended with; 0 when it connected.
+int ConnectError(SOCKET s);
+// One wait over up to kMostWaited sockets, each for reading (forConnect false) or for
+// the end of its connect (true: connected or failed). SOCKET_ERROR (WSAEINVAL for a
+// negative wait or too many sockets), 0 when none was ready in time, or the number
+// ready, with ready[i] set for each.
+constexpr int kMostWaited = 16;
+int WaitSockets(const SOCKET* sockets, const bool* forConnect, int count, int milliseconds,
+                bool* ready);
 // recv.
 int Recv(SOCKET s, void* buffer, int length);
 
@@ -170,6 +187,59 @@ inline int RecvFrom(SOCKET s, void* buffer, int length) {
 }
 inline int Recv(SOCKET s, void* buffer, int length) {
     return recv(s, static_cast<char*>(buffer), length, 0);
+}
+inline int SetNonBlocking(SOCKET s) {
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on);
+}
+inline int StartConnect(SOCKET s, const sockaddr* address, int addressLength) {
+    if (connect(s, address, addressLength) == 0) return 0;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : SOCKET_ERROR;
+}
+inline int ConnectError(SOCKET s) {
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+        return WSAGetLastError();
+    }
+    return error;
+}
+inline int WaitSockets(const SOCKET* sockets, const bool* forConnect, int count, int milliseconds,
+                       bool* ready) {
+    if (milliseconds < 0 || count < 0 || count > kMostWaited) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    fd_set readSet, writeSet, failSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&failSet);
+    for (int i = 0; i < count; ++i) {
+        ready[i] = false;
+        // A connect that fails shows in the exception set, not the write set.
+        if (forConnect[i]) {
+            FD_SET(sockets[i], &writeSet);
+            FD_SET(sockets[i], &failSet);
+        } else {
+            FD_SET(sockets[i], &readSet);
+        }
+    }
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    // Winsock refuses a select over no socket at all: an empty wait is a plain sleep.
+    if (count == 0) {
+        Sleep(static_cast<DWORD>(milliseconds));
+        return 0;
+    }
+    const int found = select(0, &readSet, &writeSet, &failSet, &limit);
+    if (found <= 0) return found;
+    int readyCount = 0;
+    for (int i = 0; i < count; ++i) {
+        ready[i] = forConnect[i]
+                       ? FD_ISSET(sockets[i], &writeSet) || FD_ISSET(sockets[i], &failSet)
+                       : FD_ISSET(sockets[i], &readSet) != 0;
+        if (ready[i]) ++readyCount;
+    }
+    return readyCount;
 }
 #endif
 

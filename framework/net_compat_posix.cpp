@@ -1,5 +1,6 @@
 // BSD sockets behind the Winsock-shaped interface of net_compat.h.
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
@@ -128,6 +129,16 @@ SOCKET OpenSocket(int family, int type) {
         close(fd);
         return Fail(WinsockCode(error));
     }
+    // Winsock tells a datagram socket that its peer's port was unreachable; Linux does
+    // so for an unconnected one only when asked. Best effort: without it, a refused
+    // request waits for its time-out as before.
+    if (fd != INVALID_SOCKET && type == SOCK_DGRAM) {
+        if (family == AF_INET6) {
+            setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+        } else {
+            setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+        }
+    }
     return fd;
 }
 
@@ -164,7 +175,49 @@ int RecvFrom(SOCKET s, void* buffer, int length) {
     ssize_t got = recvfrom(s, buffer, static_cast<size_t>(length), MSG_TRUNC,
                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (got > length) return Fail(WSAEMSGSIZE);
+    // Winsock's word for a datagram that came back as "port unreachable".
+    if (got == -1 && errno == ECONNREFUSED) return Fail(WSAECONNRESET);
     return Result(static_cast<int>(got));
+}
+
+int SetNonBlocking(SOCKET s) {
+    const int flags = fcntl(s, F_GETFL, 0);
+    if (flags == -1) return Result(-1);
+    return Result(fcntl(s, F_SETFL, flags | O_NONBLOCK) == -1 ? -1 : 0);
+}
+
+int StartConnect(SOCKET s, const sockaddr* address, int addressLength) {
+    if (Result(connect(s, address, static_cast<socklen_t>(addressLength))) == 0) return 0;
+    if (errno == EINPROGRESS) {
+        lastError = WSAEWOULDBLOCK;  // as Winsock says it
+        return 1;
+    }
+    return SOCKET_ERROR;
+}
+
+int ConnectError(SOCKET s) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return WinsockCode(errno);
+    return WinsockCode(error);
+}
+
+int WaitSockets(const SOCKET* sockets, const bool* forConnect, int count, int milliseconds,
+                bool* ready) {
+    if (milliseconds < 0 || count < 0 || count > kMostWaited) return Fail(WSAEINVAL);
+    pollfd watch[kMostWaited] = {};
+    for (int i = 0; i < count; ++i) {
+        ready[i] = false;
+        watch[i].fd = sockets[i];
+        watch[i].events = forConnect[i] ? POLLOUT : POLLIN;
+    }
+    const int found = Result(poll(watch, static_cast<nfds_t>(count), milliseconds));
+    if (found <= 0) return found;
+    for (int i = 0; i < count; ++i) {
+        if (watch[i].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+        ready[i] = (watch[i].revents & (POLLIN | POLLOUT | POLLERR | POLLHUP)) != 0;
+    }
+    return found;
 }
 
 int Recv(SOCKET s, void* buffer, int length) {
