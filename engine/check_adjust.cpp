@@ -9,6 +9,7 @@
 #include "engine/sntp.h"
 #include "engine/time_text.h"
 #include "framework/clock.h"
+#include "framework/crt_time.h"
 
 namespace {
 
@@ -86,12 +87,13 @@ TimeStamp TargetOnTheMillisecond(double offset) {
 
 int CheckSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
               CString* serverTimeText, CString* pcTimeText, double* offset, CString& statusText,
-              CString& errorText) {
+              CString& errorText, int samples) {
     int errorCode = 0;
     unsigned char reply[kSntpPacketSize] = {};
     TimeStamp arrival{0, 0};
-    const int answered = RunQuery(kProtocolSntp, server.GetString(), timeout, beep, reply,
-                                  kSntpPacketSize, &arrival, statusText, errorCode);
+    const int answered =
+        RunQuery(kProtocolSntp, server.GetString(), timeout, beep, reply, kSntpPacketSize,
+                 &arrival, statusText, errorCode, samples, referenceCheck, referenceHours);
 
     // The user compares the two times, so the PC's is taken whatever the query did.
     if (pcTimeText) *pcTimeText = FormatPcLocalTime();
@@ -120,7 +122,11 @@ int AdjustSntp(const CString& server, int timeout, int beep, int referenceCheck,
                    &offset, statusText, errorText)) {
         return 0;
     }
+    return SetClockByOffset(offset, serverTimeText, statusText, errorText);
+}
 
+int SetClockByOffset(double offset, CString& serverTimeText, CString& statusText,
+                     CString& errorText) {
     const TimeStamp target = TargetOnTheMillisecond(offset);
     const SYSTEMTIME utc = TimeStampToSystemTime(target);
     if (!PcClock().SetSystemTime(&utc)) {
@@ -143,7 +149,11 @@ int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, i
                                             statusText, errorCode, &serverSeconds);
     pcTimeText = FormatPcLocalTime();
     if (!answered) return 0;
+    return SetClockToTimeOrDaytime(protocol, serverSeconds, serverTimeText, statusText, errorCode);
+}
 
+int SetClockToTimeOrDaytime(Protocol protocol, std::uint32_t serverSeconds,
+                            const CString& serverTimeText, CString& statusText, int& errorCode) {
     if (!SetClockToAnswer(protocol, serverSeconds, serverTimeText)) {
         statusText = kClockRefused;
         errorCode = static_cast<int>(PcClock().LastSetError());
@@ -151,4 +161,25 @@ int AdjustTimeOrDaytime(Protocol protocol, const CString& server, int timeout, i
     }
     statusText = "OK";
     return 1;
+}
+
+double TimeOrDaytimeCorrection(Protocol protocol, std::uint32_t serverSeconds,
+                               const CString& serverTimeText) {
+    if (protocol == kProtocolTime) {
+        TimeStamp now{};
+        ReadPcClock(&now);
+        // Both in the 32-bit seconds of TimeStamp; their difference is signed.
+        return static_cast<double>(static_cast<std::int32_t>(serverSeconds - now.seconds)) -
+               now.microseconds * 1e-6;
+    }
+    SYSTEMTIME server{};
+    ParseTimeText(serverTimeText, &server);
+    if (server.wMonth < 1 || server.wMonth > 12) return 0.0;
+    SYSTEMTIME pc{};
+    PcClock().GetLocalTime(&pc);
+    auto secondsOf = [](const SYSTEMTIME& t) {
+        return static_cast<double>(DaysSince1970(t.wYear, t.wMonth, t.wDay)) * 86400.0 +
+               t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond + t.wMilliseconds * 0.001;
+    };
+    return secondsOf(server) - secondsOf(pc);
 }

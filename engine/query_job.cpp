@@ -13,6 +13,9 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
     own.server = job->m_server.GetString();
     own.timeout = caller.timeout;
     own.beep = caller.beep;
+    own.samples = caller.samples;
+    own.referenceCheck = caller.referenceCheck;
+    own.referenceHours = caller.referenceHours;
     own.trace = caller.trace;
     own.buffer = job->m_buffer;
     // A receive length beyond the job's buffer is cut to it; the caller's buffer is

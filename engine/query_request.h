@@ -39,6 +39,9 @@ struct QueryRequest {
     CString* statusText = nullptr;     // "OK" or the failing stage's word
     int* errorCode = nullptr;          // socket error code of the failing stage, or 0
     int result = 0;                    // 1 when the exchange succeeded
+    int samples = 1;                   // SNTP requests of the query, 1 to 8
+    int referenceCheck = 0;            // SNTP: the reference-time test that each
+    int referenceHours = 24;           //   sample of a burst must pass
     SntpTrace trace;                   // where an accepted SNTP reply is traced
     bool traceNotOpened = false;       // the trace file would not open: told after the query
 
@@ -46,4 +49,11 @@ struct QueryRequest {
     // The exchange looks at it between its stages and while it waits for the reply,
     // and ends early; the socket stays the worker's alone to close.
     std::atomic<bool> abandoned{false};
+
+    // The seconds that the whole query may take, which a countdown counts: the
+    // time-out, and for a burst of samples the quarter seconds between them.
+    int CountdownSeconds() const;
 };
+
+// The samples of a query: values outside 1 to 8 give 1.
+int SampleCount(int samples);

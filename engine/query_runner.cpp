@@ -8,7 +8,8 @@ void RunExchangeSynchronously(QueryRequest& request) {
 }
 
 int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
-             int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode) {
+             int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode,
+             int samples, int referenceCheck, int referenceHours) {
     QueryRequest request;
     request.protocol = protocol;
     request.server = server;
@@ -20,6 +21,9 @@ int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsig
     request.statusText = &statusText;
     request.errorCode = &errorCode;
     request.result = 0;
+    request.samples = SampleCount(samples);
+    request.referenceCheck = referenceCheck;
+    request.referenceHours = referenceHours;
     const Context& context = CurrentContext();
     if (context.sntpTrace) request.trace = *context.sntpTrace;
 

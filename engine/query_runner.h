@@ -15,5 +15,8 @@ void RunExchangeSynchronously(QueryRequest& request);
 // error code (0 for a time-out by the countdown or a cancel); it is left alone on success.
 // The context's packet trace goes with an SNTP query; when its file would not open,
 // the message box "Can not open the logfile" follows the query.
+// An SNTP query of several samples keeps the one with the smallest round trip among
+// those that pass the reference-time test as well as the others.
 int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
-             int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode);
+             int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode,
+             int samples = 1, int referenceCheck = 0, int referenceHours = 24);

@@ -74,7 +74,7 @@ void ReadPcClock(TimeStamp* now) {
     now->microseconds = static_cast<std::uint32_t>(micro - seconds * 1000000);
 }
 
-void BuildSntpRequest(unsigned char request[kSntpPacketSize]) {
+void BuildSntpRequest(unsigned char request[kSntpPacketSize], const unsigned char transmit[8]) {
     std::memset(request, 0, kSntpPacketSize);
     request[0] = 0xDB;                 // not synchronised, version 3, client
     request[1] = 0;                    // stratum
@@ -82,12 +82,19 @@ void BuildSntpRequest(unsigned char request[kSntpPacketSize]) {
     request[3] = 0xFA;                 // precision 2^-6 s
     PutBigEndian(request + 4, 65536);  // root delay 1.0 s
     PutBigEndian(request + 8, 65536);  // root dispersion 1.0 s
+    std::memcpy(request + kTransmitOffset, transmit, 8);
+}
 
-    TimeStamp now{};
-    ReadPcClock(&now);
-    PutBigEndian(request + kTransmitOffset, now.seconds + kNtpTo1970);
-    PutBigEndian(request + kTransmitOffset + 4,
-                 static_cast<std::uint32_t>(now.microseconds * kMicrosecondsToFraction));
+double RoundTripDelay(const unsigned char* reply, const TimeStamp& t4) {
+    const double t1 = RealSeconds(ReadReplyTimeStamp(reply + kOriginateOffset));
+    const double t2 = RealSeconds(ReadReplyTimeStamp(reply + kReceiveOffset));
+    const double t3 = RealSeconds(ReadReplyTimeStamp(reply + kTransmitOffset));
+    return (RealSeconds(t4) - t1) - (t3 - t2);
+}
+
+void WriteNtpTimeStamp(unsigned char* field, const TimeStamp& value) {
+    PutBigEndian(field, value.seconds + kNtpTo1970);
+    PutBigEndian(field + 4, static_cast<std::uint32_t>(value.microseconds * kMicrosecondsToFraction));
 }
 
 TimeStamp NtpToTimeStamp(const unsigned char* field) {

@@ -36,8 +36,16 @@ std::uint32_t ReadBigEndian32(const unsigned char* at);
 // 2^32) and the microseconds since that second, as a later clock does.
 void ReadPcClock(TimeStamp* now);
 
-// Fills a client request, its Transmit Timestamp taken from the PC clock now.
-void BuildSntpRequest(unsigned char request[kSntpPacketSize]);
+// Fills a client request whose Transmit Timestamp carries the 8 bytes given: random
+// bits that the reply must echo, so that nobody who cannot see the request can forge
+// its answer. The client keeps the real time it sent the request itself.
+void BuildSntpRequest(unsigned char request[kSntpPacketSize], const unsigned char transmit[8]);
+
+// Round-trip delay of a converted reply received at t4: (t4 - t1) - (t3 - t2), seconds.
+double RoundTripDelay(const unsigned char* reply, const TimeStamp& t4);
+
+// A TimeStamp as an NTP timestamp (8 bytes, network byte order), at the client's scale.
+void WriteNtpTimeStamp(unsigned char* field, const TimeStamp& value);
 
 // Converts an NTP timestamp (8 bytes, network byte order).
 TimeStamp NtpToTimeStamp(const unsigned char* field);

@@ -47,7 +47,8 @@ void RunQueryUntilStopped(QueryRequest& request) {
     share.release();  // NOLINT(bugprone-unused-return-value): the worker owns it now
 
     // As long as the countdown would run: whole seconds, one at least.
-    const long long seconds = std::min<long long>(std::max(request.timeout, 1), 0x7FFFFFFF / 1000);
+    const long long seconds =
+        std::min<long long>(std::max(request.CountdownSeconds(), 1), 0x7FFFFFFF / 1000);
     const HANDLE waits[2] = {doneEvent, queryStop};
     const DWORD ended = WaitForMultipleObjects(queryStop ? 2 : 1, waits, FALSE,
                                                static_cast<DWORD>(seconds * 1000));

@@ -46,7 +46,8 @@ void CQueryDlg::OnShowWindow(BOOL shown, UINT) {
     m_pRequest->window = m_hWnd;
     if (!StartWorker()) return;
 
-    m_nRemaining = m_pRequest->timeout;
+    // A burst of samples counts down as one query.
+    m_nRemaining = m_pRequest->CountdownSeconds();
     SetDlgItemInt(IDC_QUERY_REMAINING, m_nRemaining, TRUE);
     if (!m_countdown.Set(1000)) AfxMessageBox("Timer is Error.");
 }

@@ -137,23 +137,31 @@ void FakeTimeServer::AnswerSntp() {
     m_lastRequest.assign(request, request + got);
     ++m_requests;
     if (m_sntp.kind == SntpScript::kSilent || got < 48) return;
+    const int index = m_requests.load() - 1;
+    const bool kiss = index == m_sntp.rateKissAt;
 
     std::vector<unsigned char> reply(m_sntp.length > 48 ? m_sntp.length : 48, 0);
     reply[0] = 0x1C;  // no leap warning, version 3, server
-    reply[1] = m_sntp.stratum;
+    reply[1] = kiss ? 0 : m_sntp.stratum;
     reply[2] = 4;
     reply[3] = 0xEC;
     std::memcpy(&reply[12], m_sntp.referenceId.data(),
                 std::min<std::size_t>(4, m_sntp.referenceId.size()));
+    if (kiss) std::memcpy(&reply[12], "RATE", 4);
     if (!m_sntp.zeroReference) PutNtp(&reply[16], arrival - 60.0);
     std::memcpy(&reply[24], request + 40, 8);  // originate = client's transmit
     if (m_sntp.kind == SntpScript::kWrongOriginate) reply[31] ^= 0x01;
+    if (m_sntp.kind == SntpScript::kClockOriginate) PutNtp(&reply[24], RealTimeNow());
     if (!m_sntp.zeroReceive) PutNtp(&reply[32], arrival);
     if (!m_sntp.zeroTransmit) PutNtp(&reply[40], arrival + m_sntp.serverDelay);
     if (m_sntp.onesTimestamps) {
         for (int field : {16, 32, 40}) std::memset(&reply[field], 0xFF, 8);
     }
-    if (m_sntp.replyAfterMs > 0) SleepMilliseconds(m_sntp.replyAfterMs);
+    const int holdMs = index >= 0 && index < static_cast<int>(m_sntp.replyAfterMsEach.size())
+                           ? m_sntp.replyAfterMsEach[static_cast<std::size_t>(index)]
+                           : m_sntp.replyAfterMs;
+    if (holdMs < 0) return;  // lost on the way
+    if (holdMs > 0) SleepMilliseconds(holdMs);
     ScopedSocket otherPort;
     SOCKET from = m_socket.Get();
     if (m_sntp.fromOtherPort) {

@@ -19,7 +19,9 @@
 constexpr const char* kFakeServerAddress = TAV_FAKE_SERVER_ADDRESS;
 
 struct SntpScript {
-    enum Kind { kAnswer, kSilent, kWrongOriginate } kind = kAnswer;
+    // kClockOriginate: the Originate Timestamp is the server's clock, as one who
+    // guessed the client's transmit time from its clock would send.
+    enum Kind { kAnswer, kSilent, kWrongOriginate, kClockOriginate } kind = kAnswer;
     double offset = 0.0;       // the server's clock minus the real clock, seconds
     double serverDelay = 0.0;  // the server's Transmit minus its Receive Timestamp
     int replyAfterMs = 0;      // how long the answer is held back
@@ -36,6 +38,11 @@ struct SntpScript {
     int answers = 1;
     // The answer sent from another port of the server's address.
     bool fromOtherPort = false;
+    // The hold-back of the n-th request's answer (from the first request on), over
+    // replyAfterMs, -1 for none; the server answers one request at a time.
+    std::vector<int> replyAfterMsEach;
+    // The n-th request (from 0) is answered with a kiss-o'-death RATE.
+    int rateKissAt = -1;
 
     // A server that will not serve us: stratum 0, the code in the Reference
     // Identifier, our transmit time echoed and every other timestamp zero.

@@ -102,9 +102,11 @@ TEST(SntpExchange, AcceptedReplyIsConvertedAndGivesTheServersOffset) {
     server.Stop();
     ASSERT_EQ(server.LastRequest().size(), 48u);
     EXPECT_EQ(server.LastRequest()[0], 0xDB);
-    // The Originate field now holds our own transmit time, converted.
+    // The request's transmit time was random bits, which the reply echoed; the Originate
+    // field now holds the real time the request left, converted.
     TimeStamp t1 = ReadReplyTimeStamp(run.buffer + kOriginateOffset);
-    EXPECT_EQ(t1.seconds, ReadBigEndian32(server.LastRequest().data() + 40) - 2208988800u);
+    EXPECT_NEAR(RealSeconds(t1), before, 1.0);
+    EXPECT_NE(t1.seconds, ReadBigEndian32(server.LastRequest().data() + 40) - 2208988800u);
 }
 
 TEST(SntpExchange, ServerBehindAndSlowToAnswer) {
@@ -123,23 +125,103 @@ TEST(SntpExchange, ServerBehindAndSlowToAnswer) {
     EXPECT_NEAR(offset, -3.0 - 0.15, 0.05);
 }
 
-TEST(SntpExchange, ForeignOriginateIsIncorrectPacket) {
+TEST(SntpExchange, OnlyAReplyThatEchoesTheRandomTransmitBitsCounts) {
+    // One bit off, and the clock's own time as one who guesses the request from the
+    // PC clock would send it: both refused, neither converted nor traced.
+    for (SntpScript::Kind kind : {SntpScript::kWrongOriginate, SntpScript::kClockOriginate}) {
+        SCOPED_TRACE(kind);
+        FakeTimeServer server;
+        SntpScript script;
+        script.kind = kind;
+        ASSERT_TRUE(server.ServeSntp(script)) << server.Error();
+        PacketTrace trace(true);
+        ExchangeRun run(kProtocolSntp, kServer, 5);
+        trace.Attach(run);
+        run.Run();
+        ExpectFailure(run, "SNTP:IncorrectPacket", 0);
+        EXPECT_TRUE(PacketTrace::Records().empty());
+    }
+    // Each request carries bits of its own.
+    FakeTimeServer server;
+    ASSERT_TRUE(server.ServeSntp(SntpScript{})) << server.Error();
+    std::vector<std::vector<unsigned char>> sent;
+    for (int i = 0; i < 2; ++i) {
+        ExchangeRun run(kProtocolSntp, kServer, 5);
+        ASSERT_EQ(run.Run(), 1);
+        ASSERT_TRUE(server.WaitForRequests(i + 1));
+        sent.emplace_back(server.LastRequest().begin() + kTransmitOffset,
+                          server.LastRequest().begin() + kTransmitOffset + 8);
+    }
+    EXPECT_NE(sent[0], sent[1]);
+}
+
+TEST(SntpBurst, KeepsTheSampleWithTheShortestRoundTrip) {
+    // The server answers one request at a time: the first answer comes late, after the
+    // second request has left at 250 ms (it still counts), and the second waits 50 ms
+    // behind it and 20 ms of its own: about 70 ms, the shortest of 300, 70, 150 and 90.
     FakeTimeServer server;
     SntpScript script;
-    script.kind = SntpScript::kWrongOriginate;
+    script.offset = 1.5;
+    script.replyAfterMsEach = {300, 20, 150, 90};
     ASSERT_TRUE(server.ServeSntp(script)) << server.Error();
     PacketTrace trace(true);
 
     ExchangeRun run(kProtocolSntp, kServer, 5);
+    run.request.samples = 4;
     trace.Attach(run);
-    run.Run();
-    ExpectFailure(run, "SNTP:IncorrectPacket", 0);
-    // The refused reply was neither converted nor traced.
-    EXPECT_TRUE(PacketTrace::Records().empty());
-    server.Stop();
-    ASSERT_EQ(server.LastRequest().size(), 48u);
-    EXPECT_EQ(ReadBigEndian32(run.buffer + kOriginateOffset),
-              ReadBigEndian32(server.LastRequest().data() + kTransmitOffset));
+    EXPECT_EQ(run.request.CountdownSeconds(), 6);  // the time-out and the gaps between
+    ASSERT_EQ(run.Run(), 1) << run.status.GetString();
+    EXPECT_EQ(server.Requests(), 4);
+    EXPECT_EQ(PacketTrace::Records().size(), 4u);  // every sample is traced
+    const double delay = RoundTripDelay(run.buffer, run.receiveTime);
+    EXPECT_GT(delay, 0.055);
+    EXPECT_LT(delay, 0.088);
+    double offset = 0;
+    CString errorText;
+    EXPECT_EQ(run.Validate(&offset, &errorText), 1);
+    EXPECT_NEAR(offset, 1.5, 0.05);
+}
+
+TEST(SntpBurst, ALostFirstReplyCostsASampleNotTheQuery) {
+    FakeTimeServer server;
+    SntpScript script;
+    script.replyAfterMsEach = {-1, 0, 0, 0};  // the first is lost
+    ASSERT_TRUE(server.ServeSntp(script)) << server.Error();
+    ExchangeRun run(kProtocolSntp, kServer, 1);
+    run.request.samples = 4;
+    ASSERT_EQ(run.Run(), 1) << run.status.GetString();
+    double offset = 0;
+    CString errorText;
+    EXPECT_EQ(run.Validate(&offset, &errorText), 1);
+    EXPECT_LT(run.seconds, 2.5);
+    EXPECT_EQ(server.Requests(), 4);
+}
+
+TEST(SntpBurst, AKissOfDeathEndsTheBurstAndKeepsWhatCameBefore) {
+    struct Case {
+        int kissAt;
+        int requests;
+        int valid;  // whether the reply kept passes its tests
+    } const cases[] = {{2, 3, 1}, {0, 1, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kissAt);
+        FakeTimeServer server;
+        SntpScript script;
+        script.rateKissAt = c.kissAt;
+        ASSERT_TRUE(server.ServeSntp(script)) << server.Error();
+        ExchangeRun run(kProtocolSntp, kServer, 2);
+        run.request.samples = 8;
+        ASSERT_EQ(run.Run(), 1);
+        EXPECT_LT(run.seconds, 1.0);  // no wait for samples never sent
+        double offset = 0;
+        CString errorText;
+        EXPECT_EQ(run.Validate(&offset, &errorText), c.valid);
+        if (!c.valid) {
+            EXPECT_EQ(run.status, "ERROR (SNTP: Kiss-o'-Death RATE)");
+        }
+        server.Stop();
+        EXPECT_EQ(server.Requests(), c.requests);
+    }
 }
 
 TEST(SntpExchange, DatagramOfOtherThan48Bytes) {

@@ -60,31 +60,45 @@ constexpr TimeStamp At(std::uint32_t seconds, std::uint32_t microseconds = 0) {
 
 }  // namespace
 
-TEST(SntpRequest, HeaderAndTransmitTimeFromThePcClock) {
-    FakeClock clock;
-    clock.SetUtc(kSunday2002, 500000);
+TEST(SntpRequest, HeaderAndTheTransmitBitsGiven) {
     unsigned char request[kSntpPacketSize];
     std::memset(request, 0xEE, sizeof request);
-    BuildSntpRequest(request);
+    const unsigned char bits[8] = {0x9A, 0x01, 0xFF, 0x00, 0x42, 0x17, 0xC3, 0x5E};
+    BuildSntpRequest(request, bits);
 
     EXPECT_EQ(Bytes(request, 0, 12),
               (std::vector<unsigned char>{0xDB, 0x00, 0x04, 0xFA, 0x00, 0x01, 0x00, 0x00, 0x00,
                                           0x01, 0x00, 0x00}));
     EXPECT_EQ(Bytes(request, 12, 28), std::vector<unsigned char>(28, 0));
-    EXPECT_EQ(ReadBigEndian32(request + 40), kSunday2002 + 2208988800u);
+    EXPECT_EQ(Bytes(request, 40, 8), std::vector<unsigned char>(bits, bits + 8));
+}
+
+// The PC clock as an NTP timestamp: the scale the client always used.
+std::vector<unsigned char> NtpOfPcClock() {
+    TimeStamp now{};
+    ReadPcClock(&now);
+    unsigned char field[8];
+    WriteNtpTimeStamp(field, now);
+    return std::vector<unsigned char>(field, field + 8);
+}
+
+TEST(SntpRequest, ClockTimeAsNtp) {
+    FakeClock clock;
+    clock.SetUtc(kSunday2002, 500000);
+    std::vector<unsigned char> field = NtpOfPcClock();
+    EXPECT_EQ(ReadBigEndian32(field.data()), kSunday2002 + 2208988800u);
     // 500000 x 4294.967 lies just below 2147483500 in double precision.
-    EXPECT_EQ(ReadBigEndian32(request + 44), 2147483499u);
+    EXPECT_EQ(ReadBigEndian32(field.data() + 4), 2147483499u);
 }
 
 TEST(SntpRequest, TransmitSecondsWrapModulo2To32) {
     FakeClock clock;
     clock.SetUtc(4000000000LL, 0);  // the year 2096: past the NTP era boundary of 2036
-    unsigned char request[kSntpPacketSize];
-    BuildSntpRequest(request);
-    EXPECT_EQ(ReadBigEndian32(request + 40), static_cast<std::uint32_t>(4000000000ULL + 2208988800ULL));
-    EXPECT_EQ(ReadBigEndian32(request + 44), 0u);
+    std::vector<unsigned char> field = NtpOfPcClock();
+    EXPECT_EQ(ReadBigEndian32(field.data()), static_cast<std::uint32_t>(4000000000ULL + 2208988800ULL));
+    EXPECT_EQ(ReadBigEndian32(field.data() + 4), 0u);
     // ...and the reply's echo converts back to the same moment.
-    EXPECT_EQ(NtpToTimeStamp(request + 40).seconds, 4000000000u);
+    EXPECT_EQ(NtpToTimeStamp(field.data()).seconds, 4000000000u);
 }
 
 TEST(PcClock, FileTimeBecomesSecondsAndMicrosecondsSince1970) {
@@ -121,11 +135,10 @@ TEST(SntpRequest, TransmitFractionFromAClockBefore1970) {
     // 1969-12-31 23:59:59.75 UTC: the fraction of 750000 microseconds, not a wrapped one.
     FakeClock clock;
     clock.SetFileTime(116444736000000000LL - 2500000);
-    unsigned char request[kSntpPacketSize];
-    BuildSntpRequest(request);
-    EXPECT_EQ(ReadBigEndian32(request + 40), 2208988799u);
+    std::vector<unsigned char> field = NtpOfPcClock();
+    EXPECT_EQ(ReadBigEndian32(field.data()), 2208988799u);
     // 750000 x 4294.967 lies just below 3221225250 in double precision.
-    EXPECT_EQ(ReadBigEndian32(request + 44), 3221225249u);
+    EXPECT_EQ(ReadBigEndian32(field.data() + 4), 3221225249u);
 }
 
 TEST(NtpConversion, FractionsToMicrosecondsAtTheEdges) {
