@@ -6,6 +6,14 @@ namespace {
 
 constexpr int kDay = 86400;  // seconds
 
+// Whether the local time now has reached run's day and minute.
+bool RunHasCome(const SYSTEMTIME& now, const DailyRun& run) {
+    const long long today = DaysSince1970(now.wYear, now.wMonth, now.wDay);
+    const int minuteOfDay = now.wHour * 60 + now.wMinute;
+    return run.day != DailyRun::kNoDay &&
+           (run.day < today || (run.day == today && run.minute <= minuteOfDay));
+}
+
 }  // namespace
 
 CString RetryCountText(int count) {
@@ -35,15 +43,26 @@ int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun
 
 int RearmDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
                   const DailyRun& done, DailyRun* next) {
-    const long long today = DaysSince1970(now.wYear, now.wMonth, now.wDay);
-    const int minuteOfDay = now.wHour * 60 + now.wMinute;
-    const bool come = armed.day >= 0 && (armed.day < today ||
-                                         (armed.day == today && armed.minute <= minuteOfDay));
-    if (come && armed != done) {
+    if (RunHasCome(now, armed) && armed != done) {
         *next = armed;
         return kCatchUpSeconds;
     }
     return NextDailyRun(now, atHour, atMinute, done, next);
+}
+
+int DailyTimerWaitSeconds(int delaySeconds) {
+    return delaySeconds < kLongestDailyWaitSeconds ? delaySeconds : kLongestDailyWaitSeconds;
+}
+
+bool DailyTickDue(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                  DailyRun* done) {
+    if (!RunHasCome(now, armed)) return false;
+    // Only a tick that comes about a day late (a catch-up) can find the next run this
+    // close; a tick on time finds it a day away.
+    DailyRun next;
+    *done =
+        NextDailyRun(now, atHour, atMinute, armed, &next) <= kCatchUpCoversSeconds ? next : armed;
+    return true;
 }
 
 CString RetrySeries::CountText() const { return RetryCountText(retryCount); }

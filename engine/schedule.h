@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "framework/cstring.h"
 #include "framework/win_types.h"
@@ -14,10 +15,12 @@
 // whole day when it is that time now.
 int AdjustAtDelaySeconds(int hour, int minute, int second, int atHour, int atMinute);
 
-// One daily time on one day: the local date as days since 1970 and the minute of the
-// day. day -1 is none.
+// One daily time on one day: the local date as days since 1970 (before 1970 too, as
+// a clock that has lost its date may read) and the minute of the day. The default,
+// day kNoDay, is none.
 struct DailyRun {
-    long long day = -1;
+    static constexpr long long kNoDay = std::numeric_limits<long long>::min();
+    long long day = kNoDay;
     int minute = 0;
     bool operator==(const DailyRun& other) const {
         return day == other.day && minute == other.minute;
@@ -35,10 +38,38 @@ int NextDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun
 // After the PC woke up or its clock was changed: a run that the timer pointed at
 // (armed) and whose time has come meanwhile without its tick (not done) runs once in
 // kCatchUpSeconds, when the network is back after sleep (*next is armed then);
-// otherwise the next run from the clock as it stands.
+// otherwise the next run from the clock as it stands. When that catch-up's tick
+// comes, it may count as the next run as well (kCatchUpCoversSeconds, DailyTickDue).
 constexpr int kCatchUpSeconds = 30;
 int RearmDailyRun(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
                   const DailyRun& done, DailyRun* next);
+
+// The daily timer waits this long at most before it looks at the clock again. A zone
+// whose offset changes (summer time) moves local time without a time-change message,
+// and a timer counts elapsed time: one armed for the whole delay would then run an
+// hour early or late. Looking every hour, the run keeps to the local time of day as
+// the clock reads it, unless the offset changes within the last hour before it.
+constexpr int kLongestDailyWaitSeconds = 3600;
+
+// The seconds to arm the daily timer for, of the delay that NextDailyRun or
+// RearmDailyRun gave: the delay, or kLongestDailyWaitSeconds when it is longer.
+int DailyTimerWaitSeconds(int delaySeconds);
+
+// A PC that wakes on a later day shortly before the daily time adjusts once: a
+// catch-up (a tick that comes after its run's day and minute have passed) counts
+// also as the next daily run at atHour:atMinute when that one would come within
+// this many seconds, so the timer then waits for the run after it.
+constexpr int kCatchUpCoversSeconds = 3600;
+
+// A tick of the daily timer that pointed at armed, at the local time now.
+// true: armed is due (now has reached its day and minute) and is to run now; *done is
+// the run this tick counts as, for NextDailyRun: armed, or by kCatchUpCoversSeconds
+// the next run after now. false: the tick came before its run, as when the timer's
+// wait was cut to kLongestDailyWaitSeconds or the zone's offset went back while it
+// waited; nothing is done (*done unchanged) and the timer is armed again from
+// NextDailyRun for the rest.
+bool DailyTickDue(const SYSTEMTIME& now, int atHour, int atMinute, const DailyRun& armed,
+                  DailyRun* done);
 
 // What an adjustment run needs of the window: one adjustment, its result notice,
 // the retry timer (whose state changes only when the timer call succeeds), the

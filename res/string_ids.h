@@ -19,4 +19,9 @@
 #define IDS_REFUSED_AS_ADMIN 143
 // Follows a result that the time service gave (its answer to a refused adjustment).
 #define IDS_BY_SERVICE 144
+// The question before a clicked Adjust moves the clock further than the limit allows:
+// the correction (IDS_DURATION) forward or back, and the limit in hours.
+#define IDS_FAR_FORWARD 145
+#define IDS_FAR_BACK 146
+#define IDS_DURATION 147
 #define IDS_ABOUTBOX 511

@@ -236,8 +236,12 @@ int InstallService(const ServiceCommand& command) {
     }
     bool ok = Configure(service.Get(), config);
 
+    // A server named at install is the organisation's own: the public fallback servers
+    // of the defaults are not asked behind it unless an administrator lists them.
     if (!command.server.IsEmpty() &&
-        !WriteMachineValue(kServiceParametersKey, "DefaultServer", command.server)) {
+        (!WriteMachineValue(kServiceParametersKey, "DefaultServer", command.server) ||
+         (!RegistrySource(kServiceParametersKey).Has("FallbackServers") &&
+          !WriteMachineValue(kServiceParametersKey, "FallbackServers", CString(), true)))) {
         Failed(L"サーバ名を書き込めませんでした", GetLastError());
         ok = false;
     }

@@ -22,6 +22,8 @@ constexpr std::uint32_t kEventClockSet = 1000;
 constexpr std::uint32_t kEventAdjustFailed = 1001;
 constexpr std::uint32_t kEventRequestRefused = 1002;
 constexpr std::uint32_t kEventCannotWrite = 1003;
+// An adjustment not made: the correction was beyond MaxCorrection.
+constexpr std::uint32_t kEventTooFar = 1004;
 
 struct ServiceConfig {
     std::wstring name = kServiceName;

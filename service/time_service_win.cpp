@@ -20,8 +20,9 @@ namespace {
 constexpr int kModeAdjust = 1;
 // How long the service stays once nothing is scheduled.
 constexpr DWORD kLingerMs = 30000;
-// The longest wait between looks at the schedule: a clock change is seen this soon.
-constexpr DWORD kLongestWaitMs = 60 * 60 * 1000;
+// The longest wait between looks at the schedule: a clock change, or a change of the
+// zone's offset, is seen this soon.
+constexpr DWORD kLongestWaitMs = static_cast<DWORD>(kLongestDailyWaitSeconds) * 1000;
 
 // The one service of the process, for the callbacks of the service manager.
 CTimeService* theService = nullptr;
@@ -208,6 +209,13 @@ void CTimeService::ArmDaily(bool rearm) {
     m_dailyDue = GetTickCount64() + static_cast<std::uint64_t>(seconds) * 1000;
 }
 
+bool CTimeService::DailyRunDueNow() {
+    SYSTEMTIME now{};
+    PcClock().GetLocalTime(&now);
+    return DailyTickDue(now, m_settings.adjustHour, m_settings.adjustMinute, m_armedRun,
+                        &m_doneRun);
+}
+
 void CTimeService::RecordNextRun() {
     const std::uint64_t now = GetTickCount64();
     std::uint64_t next = 0;
@@ -246,10 +254,13 @@ void CTimeService::Schedule() {
             m_settings = ReadServiceSettings();
             RunAdjustment(Series(), *this);
         } else if (m_dailyDue && at >= m_dailyDue) {
-            m_doneRun = m_armedRun;
-            m_settings = ReadServiceSettings();
-            m_retry.scheduledStart = 1;
-            RunAdjustment(Series(), *this);
+            // The due time counts elapsed time; the run keeps to the local clock, which
+            // a change of the zone's offset may have put back meanwhile: then it waits on.
+            if (DailyRunDueNow()) {
+                m_settings = ReadServiceSettings();
+                m_retry.scheduledStart = 1;
+                RunAdjustment(Series(), *this);
+            }
             ArmDaily(false);
         } else if (m_dailyDue) {
             // A long wait's look: the clock may have been changed meanwhile.
@@ -262,19 +273,29 @@ void CTimeService::Schedule() {
 ServiceAnswer CTimeService::AdjustAndRecord() {
     const ProfileSettings settings = ReadServiceSettings();
     ServiceAnswer answer;
+    // Nobody is asked about a far correction here: the service never makes one.
     answer.outcome = AdjustPcClock(QueryOf(settings));
-    answer.server = settings.server;
+    const CommandOutcome& o = answer.outcome;
+    // The server that answered: a fallback server when the first failed.
+    answer.server = o.server.IsEmpty() ? settings.server : o.server;
     answer.protocol = settings.protocol;
 
-    const CommandOutcome& o = answer.outcome;
     if (settings.logFile) {
-        WriteHistoryRecord(ServiceHistoryPath(), o.pcTimeText, settings.server, settings.protocol,
+        WriteHistoryRecord(ServiceHistoryPath(), o.pcTimeText, answer.server, settings.protocol,
                            kModeAdjust, o.HistoryDetail(), o.serverTimeText,
                            o.pcZoneOffset ? &*o.pcZoneOffset : nullptr);
     }
-    const CString inserts[4] = {settings.server, ProtocolName(settings.protocol),
-                                o.success ? o.serverTimeText : o.HistoryDetail(), o.pcTimeText};
-    ReportServiceEvent(o.success ? kEventClockSet : kEventAdjustFailed, !o.success, inserts, 4);
+    if (o.statusText == kTooFar) {
+        CString limit;
+        limit.Format("%i", settings.maxCorrection);
+        const CString inserts[6] = {answer.server, ProtocolName(settings.protocol), o.errorText,
+                                    o.pcTimeText,  limit,          o.serverTimeText};
+        ReportServiceEvent(kEventTooFar, true, inserts, 6);
+    } else {
+        const CString inserts[4] = {answer.server, ProtocolName(settings.protocol),
+                                    o.success ? o.serverTimeText : o.HistoryDetail(), o.pcTimeText};
+        ReportServiceEvent(o.success ? kEventClockSet : kEventAdjustFailed, !o.success, inserts, 4);
+    }
     m_state.SetLast(answer, GetTickCount64());
     return answer;
 }

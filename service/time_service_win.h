@@ -33,7 +33,12 @@ class CTimeService : private AdjustmentHost {
     void Report(DWORD state, DWORD waitHintMs = 0);
     void Schedule();
     void StartSeries();
+    // Sets the due time of the next daily run (rearm: after a wake-up or a look at the
+    // clock); the schedule looks again within kLongestDailyWaitSeconds all the same.
     void ArmDaily(bool rearm);
+    // At the due time: whether the armed run is due by the local clock (then marked as
+    // had) or still to come.
+    bool DailyRunDueNow();
     void RecordNextRun();
     // One adjustment with the settings as they stand now, recorded in the history, the
     // event log and the state.

@@ -67,7 +67,8 @@ bool RegistrySource::Has(const char* key) const {
     return Read(key, &text);
 }
 
-bool WriteMachineValue(const wchar_t* subKey, const char* key, const CString& value) {
+bool WriteMachineValue(const wchar_t* subKey, const char* key, const CString& value,
+                       bool keepEmpty) {
     HKEY created = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0,
                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &created,
@@ -76,7 +77,7 @@ bool WriteMachineValue(const wchar_t* subKey, const char* key, const CString& va
     }
     const ScopedRegKey owner(created);
     const std::wstring name = Widen(key);
-    if (value.IsEmpty()) {
+    if (value.IsEmpty() && !keepEmpty) {
         const LONG deleted = RegDeleteValueW(created, name.c_str());
         return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
     }

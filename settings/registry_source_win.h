@@ -32,5 +32,7 @@ class RegistrySource : public ProfileSource {
 };
 
 // Writes a value as text (REG_SZ) into HKEY_LOCAL_MACHINE\subKey, creating the key;
-// an empty text deletes the value. false when the registry refused.
-bool WriteMachineValue(const wchar_t* subKey, const char* key, const CString& value);
+// an empty text deletes the value unless keepEmpty, which stores it as set and empty.
+// false when the registry refused.
+bool WriteMachineValue(const wchar_t* subKey, const char* key, const CString& value,
+                       bool keepEmpty = false);

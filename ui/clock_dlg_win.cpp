@@ -1,6 +1,7 @@
 #include "ui/clock_dlg_win.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "framework/afx_win.h"
@@ -42,7 +43,10 @@ constexpr int kWorkRearm = -2;
 DWORD ServiceWaitMs() {
     const ProfileSettings machine =
         ReadMachineSettings(RegistrySource(kPolicyKey), RegistrySource(kServiceParametersKey));
-    const long long seconds = std::min(std::max(machine.timeOut, 1), 600) + 15;
+    // Every server the service may ask, each with its whole countdown, and a margin.
+    ServerQuery query = QueryOf(machine);
+    query.timeOut = std::min(std::max(machine.timeOut, 1), 600);
+    const long long seconds = static_cast<long long>(LongestCommandSeconds(query)) + 15;
     return static_cast<DWORD>(seconds * 1000);
 }
 
@@ -121,6 +125,21 @@ LRESULT CClockDlg::OnSetEnvNotify(WPARAM code, LPARAM window) {
 
 ServerQuery CClockDlg::Query() const { return QueryOf(m_settings); }
 
+void CClockDlg::ShowAnsweringServer(const CString& server) {
+    SetDlgItemText(IDC_SERVER, server.IsEmpty() ? m_settings.server : server);
+}
+
+bool CClockDlg::AskFarCorrection(double seconds) {
+    const long long minutes = std::llround(std::fabs(seconds) / 60.0);
+    CString duration;
+    duration.Format(LoadAppString(IDS_DURATION), static_cast<int>(minutes / 1440),
+                    static_cast<int>(minutes / 60 % 24), static_cast<int>(minutes % 60));
+    CString question;
+    question.Format(LoadAppString(seconds >= 0 ? IDS_FAR_FORWARD : IDS_FAR_BACK),
+                    duration.GetString(), m_settings.maxCorrection);
+    return AfxMessageBox(question, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 bool CClockDlg::PreQueryGuard() {
     if (m_settings.server.IsEmpty()) {
         AfxMessageBox(LoadAppString(IDS_NO_SERVER_NAME));
@@ -137,8 +156,10 @@ void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CSt
     // The service's result names the server it asked, and says that it set the clock.
     const CString detail =
         byService ? outcome.HistoryDetail() + LoadAppString(IDS_BY_SERVICE) : outcome.HistoryDetail();
+    // The server that answered, which may be a fallback server.
+    const CString& asked = outcome.server.IsEmpty() ? m_settings.server : outcome.server;
     WriteHistoryRecord(HistoryLogPath(app->GetProfilePath()), pcTimeText,
-                       byService ? byService->server : m_settings.server,
+                       byService ? byService->server : asked,
                        byService ? byService->protocol : m_settings.protocol, mode, detail,
                        outcome.serverTimeText,
                        outcome.pcZoneOffset ? &*outcome.pcZoneOffset : nullptr);
@@ -196,6 +217,7 @@ void CClockDlg::OnCheck() {
 
         const CommandOutcome outcome = CheckServerTime(Query());
         RecordHistory(kModeCheck, outcome, outcome.pcTimeText, nullptr);
+        ShowAnsweringServer(outcome.server);
         m_strServerTime = outcome.success ? outcome.serverTimeText : outcome.statusText;
         m_strPcTime = outcome.pcTimeText;
         UpdateData(FALSE);
@@ -213,7 +235,11 @@ void CClockDlg::AdjustNow(bool asked) {
     RunCommand([this, asked] {
         m_lastAdjustment = CommandOutcome();
         m_bLastByService = false;
+        // Only the adjustment the user clicked asks before a far correction; the one at
+        // start-up, the daily one and the retries are not made.
+        m_bUserAdjusting = asked;
         RunAdjustment();
+        m_bUserAdjusting = false;
         // An instance started as administrator takes over: this one ends. Where the time
         // service answered for this one, there is nothing to offer.
         if (asked && !m_bEnding && !m_bLastByService &&
@@ -228,7 +254,10 @@ int CClockDlg::AdjustClock() {
     m_strServerTime = kConnecting;
     UpdateData(FALSE);
 
-    const ServerQuery query = Query();
+    ServerQuery query = Query();
+    if (m_bUserAdjusting) {
+        query.askFarCorrection = [this](double seconds) { return AskFarCorrection(seconds); };
+    }
     CommandOutcome outcome = AdjustPcClock(query);
     // This user may not set the clock: the time service, which may, is asked instead,
     // with the machine's own server and settings.
@@ -238,6 +267,7 @@ int CClockDlg::AdjustClock() {
         AskServiceWhileWaiting(m_hWnd, ServiceWaitMs(), &answer) ==
             ServiceReply::kAnswered;
     if (byService) outcome = answer.outcome;
+    ShowAnsweringServer(byService ? answer.server : outcome.server);
     m_lastAdjustment = outcome;
     m_bLastByService = byService;
     RecordHistory(kModeAdjust, outcome, outcome.pcTimeText, byService ? &answer : nullptr);
@@ -293,10 +323,8 @@ void CClockDlg::OnTimer(UINT_PTR id) {
             m_editor.OnTimer();
             break;
         case TIMER_ADJUSTAT:
-            // One firing is one run: the timer points at the next run at once, so no
-            // second tick comes while this one waits or runs.
-            m_doneRun = m_armedRun;
-            ArmAdjustAtTimer();
+            // A tick before its run's time only waits on.
+            if (!TakeAdjustAtTick()) break;
             [[fallthrough]];
         case TIMER_RETRY:
         case TIMER_CHECK:
@@ -344,7 +372,19 @@ void CClockDlg::ArmAdjustAtTimer(bool rearm) {
     const DailyRun armed = m_armedRun;
     const int seconds = rearm ? RearmDailyRun(now, hour, minute, armed, m_doneRun, &m_armedRun)
                               : NextDailyRun(now, hour, minute, m_doneRun, &m_armedRun);
-    m_adjustAtTimer.Set(static_cast<UINT>(seconds) * 1000u);
+    m_adjustAtTimer.Set(static_cast<UINT>(DailyTimerWaitSeconds(seconds)) * 1000u);
+}
+
+bool CClockDlg::TakeAdjustAtTick() {
+    SYSTEMTIME now{};
+    PcClock().GetLocalTime(&now);
+    const bool due = DailyTickDue(now, m_settings.adjustHour, m_settings.adjustMinute,
+                                  m_armedRun, &m_doneRun);
+    // One firing is at most one run: the timer points at the next run (or the rest of
+    // the wait for this one) at once, so no second tick comes while this one waits or
+    // runs.
+    ArmAdjustAtTimer();
+    return due;
 }
 
 void CClockDlg::KillAllTimers() {

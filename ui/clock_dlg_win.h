@@ -66,6 +66,10 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     void LayoutIndicatorLine();
     // What a command asks of the server, from the settings in force.
     ServerQuery Query() const;
+    // Whether the user agrees to a correction of seconds beyond the limit.
+    bool AskFarCorrection(double seconds);
+    // The server field names the server that answered (or was asked last).
+    void ShowAnsweringServer(const CString& server);
     // Whether a check or an adjustment that the user started may go out now.
     bool PreQueryGuard();
     // Runs a check or an adjustment run as one command; then, once no command is under
@@ -91,8 +95,11 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     void TerminateAfterAdjust();
     // Arms the daily timer while the daily adjustment is on, for the next run from the
     // clock as it stands; after sleep or a clock change (rearm), for a run whose time
-    // came meanwhile without its tick first.
+    // came meanwhile without its tick first. It waits an hour at most at a time.
     void ArmAdjustAtTimer(bool rearm = false);
+    // A tick of the daily timer: arms it again at once and says whether the run it
+    // pointed at is due now (then marked as had) or still to come.
+    bool TakeAdjustAtTick();
     void KillAllTimers();
 
     // AdjustmentHost: what a run asks of the window.
@@ -114,6 +121,7 @@ class CClockDlg : public CDialog, private AdjustmentHost {
     RetryState m_retry;
     CommandOutcome m_lastAdjustment;  // of the run under way
     bool m_bLastByService = false;    //   and whether the time service gave it
+    bool m_bUserAdjusting = false;    // a clicked Adjust runs: a far correction is asked
     // Shown in the controls (data exchange).
     CString m_strPcTime;
     CString m_strServerTime;

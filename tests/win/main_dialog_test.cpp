@@ -470,8 +470,12 @@ TEST_F(ScheduledRuns, ATickOrAReloadDuringARunWaitsForItsEnd) {
     FakeQueries::during = [&] {
         HWND window = dialog.GetSafeHwnd();
         if (stage++ == 0) {
-            // The Adjust command's query: the daily timer fires, the editor saves.
+            // The Adjust command's query: the daily time comes and its timer fires, the
+            // editor saves.
             Store(L"DefaultServer", L"second.example.jp");
+            SYSTEMTIME noon{};
+            noon.wHour = 12;
+            clock.SetLocal(noon);
             SendMessageW(window, WM_TIMER, TIMER_ADJUSTAT, 0);
             SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
         } else {
@@ -501,6 +505,16 @@ HWND giveUpWindow = nullptr;
 void CALLBACK GiveUp(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     PostMessageW(giveUpWindow, WM_COMMAND, IDOK, 0);
+}
+
+// The fake clock's local time a little later, when the daily time has come: the daily
+// timer's tick runs only once the clock reads its time.
+FakeClock* noonClock = nullptr;
+void CALLBACK ReachNoon(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    SYSTEMTIME noon{};
+    noon.wHour = 12;
+    noonClock->SetLocal(noon);
 }
 
 // Takes the thread's messages for a while, as a query dialog's modal loop does.
@@ -535,6 +549,8 @@ TEST_F(ScheduledRuns, TheDailyTimerFiresAtItsTimeOnceEvenForARunLongerThanItsWai
         "DefaultServer=ntp.example.jp\r\nprotocol=time\r\nAdjustAt=1,12:00\r\n",
         [&](HWND shown) {
             giveUpWindow = shown;
+            noonClock = &clock;
+            SetTimer(nullptr, 0, 500, &ReachNoon);
             SetTimer(nullptr, 0, 15000, &GiveUp);
         },
         &PressEscapeOnNotices);
@@ -557,7 +573,9 @@ TEST_F(ScheduledRuns, TheDailyTimeIsCountedAgainWhenTheClockChanges) {
             clock.SetLocal(almost);
             PostMessageW(shown, WM_TIMECHANGE, 0, 0);
             giveUpWindow = shown;
-            SetTimer(nullptr, 0, 3000, &GiveUp);
+            noonClock = &clock;
+            SetTimer(nullptr, 0, 1500, &ReachNoon);
+            SetTimer(nullptr, 0, 4000, &GiveUp);
         },
         &PressEscapeOnNotices);
     EXPECT_EQ(FakeQueries::servers, std::vector<std::string>{"ntp.example.jp"});
