@@ -28,6 +28,9 @@
 #define IDC_PROP_ADJUST_MINUTE 1120
 #define IDC_APPLY 1121
 #define IDC_PROP_WINDOW_POS 1122
+#define IDC_PROP_FALLBACK 1123
+#define IDC_PROP_SAMPLES 1124
+#define IDC_PROP_MAX_CORRECTION 1125
 // The texts beside the controls: greyed with them when policy sets their key.
 #define IDC_PROP_SERVER_LABEL 1130
 #define IDC_PROP_PROTOCOL_LABEL 1131
@@ -39,6 +42,12 @@
 #define IDC_PROP_ADJUST_MINUTE_UNIT 1137
 // Shown only while policy sets a key: why its controls are grey.
 #define IDC_POLICY_NOTE 1140
+// The texts beside the controls of the fallback servers, samples and correction limit.
+#define IDC_PROP_FALLBACK_LABEL 1150
+#define IDC_PROP_FALLBACK_HINT 1151
+#define IDC_PROP_SAMPLES_LABEL 1152
+#define IDC_PROP_MAX_CORRECTION_LABEL 1153
+#define IDC_PROP_MAX_CORRECTION_UNIT 1154
 
 // What the checks of the form refuse, one text each.
 #define IDS_BAD_SERVER 200
@@ -49,6 +58,8 @@
 #define IDS_BAD_ADJUST_HOUR 205
 #define IDS_BAD_ADJUST_MINUTE 206
 #define IDS_WRITE_FAILED 207
+#define IDS_BAD_FALLBACK 208
+#define IDS_BAD_MAX_CORRECTION 209
 // The items of the lists, in the order of their values.
 #define IDS_CLOCK_FORMAT_FIRST 210  // three formats
 #define IDS_CLOCK_TARGET_FIRST 213  // two targets

@@ -60,6 +60,10 @@ BOOL CSettingsDlg::OnInitDialog() {
     FillList(IDC_PROP_CLOCK_FORMAT, IDS_CLOCK_FORMAT_FIRST, 3);
     FillList(IDC_PROP_CLOCK_TARGET, IDS_CLOCK_TARGET_FIRST, 2);
     FillList(IDC_PROP_RETRY_UNIT, IDS_RETRY_UNIT_FIRST, 3);
+    for (int samples = 1; samples <= kMostSamples; ++samples) {
+        SendDlgItemMessageW(m_hWnd, IDC_PROP_SAMPLES, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(std::to_wstring(samples).c_str()));
+    }
 
     ReadPolicy();
     m_loaded = ReadSettings();
@@ -136,6 +140,8 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_PROP_TIMEOUT, m_form.timeOut);
     DDX_Check(pDX, IDC_PROP_REFERENCE, m_form.referenceCheck);
     DDX_Text(pDX, IDC_PROP_REFERENCE_HOURS, m_form.referenceHours);
+    DDX_Text(pDX, IDC_PROP_FALLBACK, m_form.fallbackServers);
+    DDX_CBIndex(pDX, IDC_PROP_SAMPLES, m_form.samples);
     DDX_Check(pDX, IDC_PROP_CLOCK, m_form.clockDisplay);
     DDX_CBIndex(pDX, IDC_PROP_CLOCK_FORMAT, m_form.clockFormat);
     DDX_CBIndex(pDX, IDC_PROP_CLOCK_TARGET, m_form.clockTarget);
@@ -153,6 +159,7 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Check(pDX, IDC_PROP_ADJUST_AT, m_form.adjustAt);
     DDX_Text(pDX, IDC_PROP_ADJUST_HOUR, m_form.adjustHour);
     DDX_Text(pDX, IDC_PROP_ADJUST_MINUTE, m_form.adjustMinute);
+    DDX_Text(pDX, IDC_PROP_MAX_CORRECTION, m_form.maxCorrection);
 }
 
 bool CSettingsDlg::Save() {

@@ -1,7 +1,9 @@
 #include "editor/settings_form.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "editor/resource.h"
 
@@ -50,6 +52,21 @@ bool IsHostName(const CString& text) {
     return true;
 }
 
+// The fallback servers as typed, written as the names alone between single commas;
+// false for a name with a blank in it or more names than a query asks.
+bool ReadServerList(const CString& text, CString* list) {
+    const std::vector<CString> names = FallbackServerNames(text);
+    if (names.size() > static_cast<std::size_t>(kMostFallbackServers)) return false;
+    CString joined;
+    for (const CString& name : names) {
+        if (!IsHostName(name)) return false;
+        if (!joined.IsEmpty()) joined += ',';
+        joined += name;
+    }
+    *list = joined;
+    return true;
+}
+
 // The keys that one check box shows, each on or off.
 struct Switch {
     const char* key;
@@ -93,6 +110,9 @@ SettingsForm FormFromSettings(const ProfileSettings& s) {
     form.adjustAt = s.adjustAt;
     form.adjustHour = Number(s.adjustHour);
     form.adjustMinute = Number(s.adjustMinute);
+    form.fallbackServers = s.fallbackServers;
+    form.samples = s.samples >= 1 && s.samples <= kMostSamples ? s.samples - 1 : 0;
+    form.maxCorrection = Number(s.maxCorrection);
     return form;
 }
 
@@ -118,6 +138,12 @@ FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& lo
         if (!InRange(form.referenceHours, 1, 24, &s.referenceHours)) {
             return {IDC_PROP_REFERENCE_HOURS, IDS_BAD_REFERENCE_HOURS};
         }
+    }
+    if (users("FallbackServers") && !ReadServerList(form.fallbackServers, &s.fallbackServers)) {
+        return {IDC_PROP_FALLBACK, IDS_BAD_FALLBACK};
+    }
+    if (users("Samples")) {
+        s.samples = form.samples >= 0 && form.samples < kMostSamples ? form.samples + 1 : 1;
     }
     if (users("CurrentTimeDisplay")) {
         s.clockDisplay = form.clockDisplay ? 1 : 0;
@@ -146,16 +172,22 @@ FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& lo
             return {IDC_PROP_ADJUST_MINUTE, IDS_BAD_ADJUST_MINUTE};
         }
     }
+    if (users("MaxCorrection") &&
+        !InRange(form.maxCorrection, 0, kLongestMaxCorrection, &s.maxCorrection)) {
+        return {IDC_PROP_MAX_CORRECTION, IDS_BAD_MAX_CORRECTION};
+    }
     *settings = s;
     return {};
 }
 
-const KeyControls kKeyControls[14] = {
+const KeyControls kKeyControls[17] = {
     {"DefaultServer", {IDC_PROP_SERVER_LABEL, IDC_PROP_SERVER}},
     {"protocol", {IDC_PROP_PROTOCOL_LABEL, IDC_PROP_PROTOCOL}},
     {"TimeOut", {IDC_PROP_TIMEOUT_LABEL, IDC_PROP_TIMEOUT, IDC_PROP_TIMEOUT_UNIT}},
     {"ServerReferenceTime",
      {IDC_PROP_REFERENCE, IDC_PROP_REFERENCE_HOURS, IDC_PROP_REFERENCE_UNIT}},
+    {"FallbackServers", {IDC_PROP_FALLBACK_LABEL, IDC_PROP_FALLBACK, IDC_PROP_FALLBACK_HINT}},
+    {"Samples", {IDC_PROP_SAMPLES_LABEL, IDC_PROP_SAMPLES}},
     {"CurrentTimeDisplay", {IDC_PROP_CLOCK, IDC_PROP_CLOCK_FORMAT, IDC_PROP_CLOCK_TARGET}},
     {"logfile", {IDC_PROP_LOGFILE}},
     {"beep", {IDC_PROP_BEEP}},
@@ -170,6 +202,8 @@ const KeyControls kKeyControls[14] = {
     {"AdjustAt",
      {IDC_PROP_ADJUST_AT, IDC_PROP_ADJUST_HOUR, IDC_PROP_ADJUST_HOUR_UNIT, IDC_PROP_ADJUST_MINUTE,
       IDC_PROP_ADJUST_MINUTE_UNIT}},
+    {"MaxCorrection",
+     {IDC_PROP_MAX_CORRECTION_LABEL, IDC_PROP_MAX_CORRECTION, IDC_PROP_MAX_CORRECTION_UNIT}},
 };
 
 MapSource PolicySnapshot(const ProfileSource& policy) {
@@ -213,6 +247,12 @@ void TakeKeyFromForm(const char* key, const SettingsForm& from, SettingsForm* to
         to->adjustAt = from.adjustAt;
         to->adjustHour = from.adjustHour;
         to->adjustMinute = from.adjustMinute;
+    } else if (name == "FallbackServers") {
+        to->fallbackServers = from.fallbackServers;
+    } else if (name == "Samples") {
+        to->samples = from.samples;
+    } else if (name == "MaxCorrection") {
+        to->maxCorrection = from.maxCorrection;
     } else {
         for (const Switch& on : kSwitches) {
             if (name == on.key) to->*on.field = from.*on.field;

@@ -34,6 +34,9 @@ struct SettingsForm {
     int adjustAt = 0;
     CString adjustHour;
     CString adjustMinute;
+    CString fallbackServers;  // names by commas
+    int samples = 0;          // list: 0 one request, ... 7 eight
+    CString maxCorrection;    // hours, 0 for no limit
 };
 
 SettingsForm FormFromSettings(const ProfileSettings& settings);
@@ -64,7 +67,7 @@ struct KeyControls {
     int controls[6];
 };
 // Every key that the editor shows, WindowPos's restore flag among them.
-extern const KeyControls kKeyControls[14];
+extern const KeyControls kKeyControls[17];
 
 // The editor's keys that policy sets, with the policy's texts, read once: the editor
 // works on what was in force when it read the policy, not on what changes under it.

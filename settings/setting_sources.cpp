@@ -60,8 +60,9 @@ int LayeredSource::Int(const char* key, int defaultValue) const {
     return holder ? holder->Int(key, defaultValue) : defaultValue;
 }
 
-const char* const kMachineKeys[6] = {"DefaultServer", "protocol", "TimeOut",
-                                     "ErrorRetry",    "AdjustAt", "logfile"};
+const char* const kMachineKeys[9] = {"DefaultServer",   "protocol", "TimeOut",
+                                     "ErrorRetry",      "AdjustAt", "logfile",
+                                     "FallbackServers", "Samples",  "MaxCorrection"};
 
 const MapSource& MachineDefaults() {
     static const MapSource defaults({
@@ -71,6 +72,9 @@ const MapSource& MachineDefaults() {
         {"ErrorRetry", "0,3,5,1"},
         {"AdjustAt", "0,7:30"},
         {"logfile", "1"},
+        {"FallbackServers", "ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp"},
+        {"Samples", "4"},
+        {"MaxCorrection", "15"},
     });
     return defaults;
 }

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 
@@ -11,6 +12,32 @@ int OnOff(int value) { return value == 1 ? 1 : 0; }
 
 // The longest period that a window timer takes.
 constexpr long long kLongestTimerMs = 0x7FFFFFFF;
+
+// The pieces of a list between its commas, each without the blanks around it; an
+// empty list is one empty piece.
+std::vector<std::string> ListPieces(const CString& list) {
+    const std::string text(list.GetString(), static_cast<std::size_t>(list.GetLength()));
+    std::vector<std::string> pieces;
+    for (std::size_t at = 0;;) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string piece = text.substr(at, comma - at);
+        const std::size_t first = piece.find_first_not_of(" \t");
+        pieces.push_back(first == std::string::npos
+                             ? std::string()
+                             : piece.substr(first, piece.find_last_not_of(" \t") - first + 1));
+        if (comma == text.size()) return pieces;
+        at = comma + 1;
+    }
+}
+
+// The list as written without the blanks around its names, which belong to no name;
+// an empty name keeps its place, for QueryOf to pass over.
+CString TrimmedList(const CString& list) {
+    const std::vector<std::string> pieces = ListPieces(list);
+    std::string joined = pieces.front();
+    for (std::size_t index = 1; index < pieces.size(); ++index) joined += "," + pieces[index];
+    return CString(joined.data(), static_cast<int>(joined.size()));
+}
 
 }  // namespace
 
@@ -62,7 +89,23 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
     s.adjustAt = OnOff(at[0]);
     s.adjustHour = at[1] >= 0 && at[1] <= 23 ? at[1] : 0;
     s.adjustMinute = at[2] >= 0 && at[2] <= 59 ? at[2] : 0;
+
+    // Missing, the three keys read as a single query of the one server, without limit.
+    s.fallbackServers = TrimmedList(profile.Text("FallbackServers"));
+    const int samples = profile.Int("Samples", 1);
+    s.samples = samples >= 1 && samples <= kMostSamples ? samples : 1;
+    // A negative or unreadable limit is none; a larger one than a year is a year, still
+    // a limit, as whoever wrote it wanted one.
+    s.maxCorrection = std::min(std::max(profile.Int("MaxCorrection", 0), 0), kLongestMaxCorrection);
     return s;
+}
+
+std::vector<CString> FallbackServerNames(const CString& list) {
+    std::vector<CString> names;
+    for (const std::string& piece : ListPieces(list)) {
+        if (!piece.empty()) names.emplace_back(piece.data(), static_cast<int>(piece.size()));
+    }
+    return names;
 }
 
 ServerQuery QueryOf(const ProfileSettings& settings) {
@@ -73,6 +116,12 @@ ServerQuery QueryOf(const ProfileSettings& settings) {
     query.beep = settings.beep;
     query.referenceCheck = settings.referenceCheck;
     query.referenceHours = settings.referenceHours;
+    query.fallbackServers = FallbackServerNames(settings.fallbackServers);
+    if (query.fallbackServers.size() > static_cast<std::size_t>(kMostFallbackServers)) {
+        query.fallbackServers.resize(static_cast<std::size_t>(kMostFallbackServers));
+    }
+    query.samples = settings.samples;
+    query.maxCorrectionHours = settings.maxCorrection;
     return query;
 }
 
@@ -103,6 +152,9 @@ std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
         {"TimeOut", numbers({s.timeOut}, "")},
         {"ErrorRetry", numbers({s.errorRetry, s.retryCount, s.retryValue, s.retryUnit}, ",,,")},
         {"AdjustAt", numbers({s.adjustAt, s.adjustHour, s.adjustMinute}, ",:")},
+        {"FallbackServers", s.fallbackServers},
+        {"Samples", numbers({s.samples}, "")},
+        {"MaxCorrection", numbers({s.maxCorrection}, "")},
     };
 }
 

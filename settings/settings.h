@@ -51,6 +51,9 @@ struct ProfileSettings {
     int adjustAt = 0;                 // AdjustAt: flag,
     int adjustHour = 0;               //   hour 0 to 23
     int adjustMinute = 0;             //   and minute 0 to 59
+    CString fallbackServers;          // FallbackServers: names or addresses, by commas
+    int samples = 1;                  // Samples: SNTP requests a query, 1 to 8
+    int maxCorrection = 0;            // MaxCorrection: hours, 0 for no limit
 };
 
 // Reads every key of section Property. ServerReferenceTime's and WindowPos's numbers
@@ -59,8 +62,22 @@ struct ProfileSettings {
 ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept);
 
 // What a check or an adjustment asks of the server under these settings: the window's
-// commands and the time service's adjustments alike.
+// commands and the time service's adjustments alike. Of the fallback servers, the
+// first kMostFallbackServers names are asked.
 ServerQuery QueryOf(const ProfileSettings& settings);
+
+// The most fallback servers that one query asks: with a time-out each, more would keep
+// the user (or the service's caller) waiting for minutes.
+constexpr int kMostFallbackServers = 8;
+// The most SNTP requests of one query.
+constexpr int kMostSamples = 8;
+// The longest correction limit, a year in hours: anything above it reads as this, so
+// that the limit in seconds stays far inside an int.
+constexpr int kLongestMaxCorrection = 8760;
+
+// The names of a FallbackServers list: split at the commas, the blanks around each
+// name trimmed, the empty ones dropped; every name, however many.
+std::vector<CString> FallbackServerNames(const CString& list);
 
 // One value of section Property as the settings editor writes it.
 struct ProfileEntry {

@@ -65,7 +65,8 @@ std::map<std::string, std::string> EditedValues(const std::string& bytes) {
 }
 
 // Group Policy's values for Tavrino while the object lives, where the editor reads them:
-// texts, and the time-out as a number (REG_DWORD, as a policy template's decimal writes it).
+// texts, and the time-out and the samples as numbers (REG_DWORD, as a policy template's
+// decimal writes them).
 // They go on every path, and the key with them when made here (no other test writes it).
 class ScopedPolicy {
   public:
@@ -75,11 +76,14 @@ class ScopedPolicy {
         const DWORD timeOut = 9;
         RegSetValueExW(m_key, L"TimeOut", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timeOut),
                        sizeof timeOut);
+        const DWORD samples = 6;
+        RegSetValueExW(m_key, L"Samples", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&samples),
+                       sizeof samples);
         WriteMachineValue(kPolicyKey, "DefaultServer", "policy.example.jp");
         WriteMachineValue(kPolicyKey, "protocol", "daytime");
     }
     ~ScopedPolicy() {
-        Remove({"DefaultServer", "protocol", "TimeOut"}, nullptr);
+        Remove({"DefaultServer", "protocol", "TimeOut", "Samples"}, nullptr);
         RegCloseKey(m_key);
         if (m_made == REG_CREATED_NEW_KEY)
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
@@ -98,7 +102,7 @@ class ScopedPolicy {
 
 // The profile the editor starts on: comments (one in code page 932: "; 毎日の調整"),
 // keys it does not edit, the window's place, section TZ after a blank line; several
-// of its keys are missing.
+// of its keys are missing, the fallback servers and the correction limit among them.
 const char kProfile[] =
     "; Tavrino profile\r\n"
     "[Property]\r\n"
@@ -111,6 +115,7 @@ const char kProfile[] =
     "ErrorRetry=1,3,30,0\r\n"
     "Voice=1\r\n"
     "logfile=1\r\n"
+    "Samples=2\r\n"
     "\r\n"
     "[TZ]\r\n"
     "tz0=0,-9,JS,,JST-9\r\n";
@@ -254,10 +259,17 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
     EXPECT_EQ(editor.Text(IDC_PROP_RETRY_UNIT), "秒");
     EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_MINUTE), "30");
     EXPECT_EQ(editor.Ask(IDC_PROP_WINDOW_POS, BM_GETCHECK), BST_CHECKED);
+    EXPECT_EQ(editor.Text(IDC_PROP_FALLBACK), "");
+    EXPECT_EQ(editor.Text(IDC_PROP_SAMPLES), "2");
+    EXPECT_EQ(editor.Ask(IDC_PROP_SAMPLES, CB_GETCOUNT), 8);
+    EXPECT_EQ(editor.Text(IDC_PROP_MAX_CORRECTION), "0");
 
     // Apply writes every key the editor edits, in the loader's forms, and the dialog
     // stays.
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
+    editor.SetText(IDC_PROP_FALLBACK, L" a.example.jp ,,b.example.jp ");
+    editor.Ask(IDC_PROP_SAMPLES, CB_SETCURSEL, 3);
+    editor.SetText(IDC_PROP_MAX_CORRECTION, L"15");
     editor.SetText(IDC_PROP_ADJUST_HOUR, L"08");
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"5");
     editor.Click(IDC_PROP_BEEP);
@@ -266,6 +278,7 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
     EXPECT_EQ(main.Notices()[1], std::make_pair(WPARAM{3}, LPARAM{0}));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_HOUR), "8");
+    EXPECT_EQ(editor.Text(IDC_PROP_FALLBACK), "a.example.jp,b.example.jp");
 
     // The editor's keys hold the loader's forms; every other line keeps its bytes and
     // its place. Wine writes the whole file again: it drops blank lines (and the blanks
@@ -286,20 +299,30 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
         {"TimeOut", "5"},
         {"ErrorRetry", "1,3,30,0"},
         {"AdjustAt", "1,8:5"},
+        {"FallbackServers", "a.example.jp,b.example.jp"},
+        {"Samples", "4"},
+        {"MaxCorrection", "15"},
     };
     EXPECT_EQ(EditedValues(applied), expected) << applied;
 
-    // A minute out of range: a Japanese message box, and nothing is written.
+    // A limit beyond a year, then a minute out of range: a Japanese message box for
+    // each, and nothing is written.
+    const auto refused = [&](const char* message) {
+        editor.PostClick(IDOK);
+        HWND box = editor.MessageBoxWindow();
+        ASSERT_NE(box, nullptr) << "no message box";
+        EXPECT_EQ(WindowText(box), "Quillet");
+        EXPECT_EQ(MessageBoxText(box), message);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        for (int waited = 0; IsWindow(box) && waited < kStepMs; waited += 50) Sleep(50);
+    };
+    editor.SetText(IDC_PROP_MAX_CORRECTION, L"8761");
+    refused("補正の上限は 0～8760 時間の範囲で入力してください。");
+    editor.SetText(IDC_PROP_MAX_CORRECTION, L"15");
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"75");
     editor.SetText(IDC_PROP_SERVER, L"ntp.nict.jp");
-    editor.PostClick(IDOK);
-    HWND box = editor.MessageBoxWindow();
-    ASSERT_NE(box, nullptr) << "no message box";
-    EXPECT_EQ(WindowText(box), "Quillet");
-    EXPECT_EQ(MessageBoxText(box), "毎日の調整の分は 0～59 の範囲で入力してください。");
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    refused("毎日の調整の分は 0～59 の範囲で入力してください。");
     ASSERT_TRUE(main.WaitFor(2));
-    for (int waited = 0; IsWindow(box) && waited < kStepMs; waited += 50) Sleep(50);
     EXPECT_EQ(editor.Profile(), applied);
     EXPECT_EQ(main.Notices().size(), 2u);
     EXPECT_TRUE(IsWindow(window));
@@ -407,9 +430,10 @@ std::string PlacementFault(HWND dialog, int id) {
     return SubtractRect(&both, &needed, &mine) ? "clipped" : "";
 }
 
-// Policy sets the server, the protocol and the time-out: the editor shows its values, greys
-// their controls with the note why, writes every other key and leaves the profile's own values
-// of the policy's; when Windows says the policy changed, the keys it no longer sets come back.
+// Policy sets the server, the protocol, the time-out and the samples: the editor shows its values,
+// greys their controls with the note why, writes every other key and leaves the profile's own
+// values of the policy's; when Windows says the policy changed, the keys it no longer sets come
+// back.
 TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     const ScopedPolicy policy;
     NoticeWindow main;
@@ -426,12 +450,14 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "policy.example.jp");
     EXPECT_EQ(editor.Ask(IDC_PROP_PROTOCOL, CB_GETCURSEL), 2);  // daytime
     EXPECT_EQ(editor.Text(IDC_PROP_TIMEOUT), "9");
+    EXPECT_EQ(editor.Text(IDC_PROP_SAMPLES), "6");
     const int locked[] = {IDC_PROP_SERVER_LABEL, IDC_PROP_SERVER,        IDC_PROP_PROTOCOL_LABEL,
                           IDC_PROP_PROTOCOL,     IDC_PROP_TIMEOUT_LABEL, IDC_PROP_TIMEOUT,
-                          IDC_PROP_TIMEOUT_UNIT};
+                          IDC_PROP_TIMEOUT_UNIT, IDC_PROP_SAMPLES_LABEL, IDC_PROP_SAMPLES};
     for (int id : locked) EXPECT_FALSE(enabled(id)) << id;
     for (int id : {IDC_PROP_REFERENCE_HOURS, IDC_PROP_CLOCK, IDC_PROP_LOGFILE, IDC_PROP_WINDOW_POS,
-                   IDC_PROP_RETRY_COUNT, IDC_PROP_ADJUST_MINUTE, IDOK, IDC_APPLY})
+                   IDC_PROP_RETRY_COUNT, IDC_PROP_ADJUST_MINUTE, IDC_PROP_FALLBACK,
+                   IDC_PROP_MAX_CORRECTION, IDOK, IDC_APPLY})
         EXPECT_TRUE(enabled(id)) << id;
     GUITHREADINFO focus{};
     focus.cbSize = sizeof focus;
@@ -445,7 +471,9 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"5");
     editor.Click(IDC_APPLY);
     ASSERT_TRUE(main.WaitFor(2));
-    expectWritten("DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=5\r\nAdjustAt=1,7:5");
+    expectWritten(
+        "DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=5\r\n"
+        "AdjustAt=1,7:5\r\nSamples=2");
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "policy.example.jp");
 
     // The policy no longer sets the protocol: it comes back to be changed; the rest stays.
@@ -456,14 +484,17 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     EXPECT_TRUE(IsWindowVisible(note));
 
     // Policy gone: nothing greyed, no note, the profile's own values; OK writes them.
-    policy.Remove({"DefaultServer", "TimeOut"}, window);
+    policy.Remove({"DefaultServer", "TimeOut", "Samples"}, window);
     EXPECT_FALSE(IsWindowVisible(note));
     for (int id : locked) EXPECT_TRUE(enabled(id)) << id;
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "ntp.example.jp");
+    EXPECT_EQ(editor.Text(IDC_PROP_SAMPLES), "2");
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
     editor.PostClick(IDOK);
     ASSERT_TRUE(main.WaitForExit(editor.Process()));
-    expectWritten("DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\nErrorRetry=1,4,30,0");
+    expectWritten(
+        "DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\n"
+        "ErrorRetry=1,4,30,0\r\nSamples=2");
 }
 
 }  // namespace

@@ -11,9 +11,17 @@ KEY = "Software\\Policies\\Tavrino"
 # The value each key's policy writes: element kind and what it may write.
 EXPECTED = {"DefaultServer": ("text", None), "protocol": ("enum", ["SNTP", "time", "daytime"]),
             "TimeOut": ("decimal", None), "ErrorRetry": ("text", None),
-            "AdjustAt": ("text", None), "logfile": ("boolean", ["1", "0"])}
-# What a help text must explain: the format of the texts an administrator types.
-HELP_MENTIONS = {"ErrorRetry": ["1,3,5,1"], "AdjustAt": ["1,7:30", "07:30"]}
+            "AdjustAt": ("text", None), "logfile": ("boolean", ["1", "0"]),
+            "FallbackServers": ("text", None), "Samples": ("decimal", None),
+            "MaxCorrection": ("decimal", None)}
+# The range of each decimal, as the program takes it: a wider one would let an administrator
+# set a value that the program reads as another.
+RANGES = {"TimeOut": ("1", "60"), "Samples": ("1", "8"), "MaxCorrection": ("0", "8760")}
+# What a help text must explain: the format of the texts an administrator types, and what
+# a value means beyond its number.
+HELP_MENTIONS = {"ErrorRetry": ["1,3,5,1"], "AdjustAt": ["1,7:30", "07:30"],
+                 "FallbackServers": ["ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp"],
+                 "MaxCorrection": ["8760", "ERROR (too-far)"]}
 problems = []
 
 
@@ -58,6 +66,10 @@ def check(admx, admls):
         for node in elements + ([policy] if policy.get("valueName") else []):  # the policy's own: on and off
             kind = "boolean" if node is policy else node.tag[len(NS):]
             written.append((node.get("valueName"), kind, [s.text for s in node.iter(NS + "string")] or None, name))
+            if kind == "decimal":
+                got_range = (node.get("minValue"), node.get("maxValue"))
+                need(got_range == RANGES.get(node.get("valueName")),
+                     f"{name}: decimal from {got_range[0]} to {got_range[1]}, not {RANGES.get(node.get('valueName'))}")
         ids = {e.get("id") for e in elements}
         for language, (table, shown) in texts.items():
             for ref in refs(policy.get("presentation"), "presentation") or ({None} if ids else set()):

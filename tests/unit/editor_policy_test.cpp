@@ -47,7 +47,10 @@ TEST(EditorPolicy, EveryKeyTheEditorWritesHasItsControlsAndEveryControlOneKey) {
     for (const auto& entry : Written(Entries(ProfileSettings()))) written.insert(entry.first);
     EXPECT_EQ(keys, written);
     for (int id = IDC_PROP_SERVER; id <= IDC_PROP_ADJUST_MINUTE; ++id) dialog.insert(id);
+    for (int id = IDC_PROP_FALLBACK; id <= IDC_PROP_MAX_CORRECTION; ++id) dialog.insert(id);
     for (int id = IDC_PROP_SERVER_LABEL; id <= IDC_PROP_ADJUST_MINUTE_UNIT; ++id) dialog.insert(id);
+    for (int id = IDC_PROP_FALLBACK_LABEL; id <= IDC_PROP_MAX_CORRECTION_UNIT; ++id)
+        dialog.insert(id);
     EXPECT_EQ(controls, dialog);
 }
 
@@ -56,10 +59,12 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
     const ProfileSettings inForce = Settings(
         "DefaultServer=policy.example.jp protocol=SNTP TimeOut=7 ServerReferenceTime=0,12 "
         "CurrentTimeDisplay=1,2,1 logfile=1 beep=1 AutoAdjust=1 AutoTerminate=1 "
-        "IconicStart=1 indicatorline=1 WindowPos=1 ErrorRetry=1,5,10,2 AdjustAt=1,6:45");
+        "IconicStart=1 indicatorline=1 WindowPos=1 ErrorRetry=1,5,10,2 AdjustAt=1,6:45 "
+        "FallbackServers=p1.example.jp,p2.example.jp Samples=4 MaxCorrection=15");
     const ProfileSettings users = Settings(
         "DefaultServer=user.example.jp protocol=daytime TimeOut=20 ServerReferenceTime=1,3 "
-        "CurrentTimeDisplay=0,1,0 ErrorRetry=0,2,7,1 AdjustAt=0,23:10");
+        "CurrentTimeDisplay=0,1,0 ErrorRetry=0,2,7,1 AdjustAt=0,23:10 "
+        "FallbackServers=u.example.jp Samples=2 MaxCorrection=0");
     SettingsForm bad;  // the protocol TIME, every check box off
     bad.server = "bad name";
     bad.timeOut = "0";
@@ -67,6 +72,9 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
     bad.errorRetry = 1;
     bad.retryCount = "500";
     bad.adjustHour = "24";
+    bad.fallbackServers = "ok.example.jp,bad name";
+    bad.samples = 0;  // one request
+    bad.maxCorrection = "8761";
     const auto forced = Written(Entries(inForce)), typed = Written(Entries(users));
     for (const KeyControls& shown : kKeyControls) {
         SCOPED_TRACE(shown.key);
@@ -86,6 +94,59 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
         EXPECT_EQ(Written(Entries(saved)), expected);
         expected.erase(shown.key);
         EXPECT_EQ(Written(EntriesNotSetBy(policy, Entries(saved))), expected);
+    }
+}
+
+// The new fields of the form, each alone over settings that are right: what is written,
+// or the control that is refused.
+TEST(EditorForm, FallbackSamplesAndLimitAreCheckedAndWrittenAsTheReaderReadsThem) {
+    const ProfileSettings loaded =
+        Settings("DefaultServer=ntp.example.jp FallbackServers=x Samples=3");
+    const struct {
+        const char* fallback;
+        int samples;  // the list's selection
+        const char* limit;
+        int control;  // refused there, or 0
+        const char *servers, *samplesText, *limitText;
+    } rows[] = {
+        {"x", 2, "0", 0, "x", "3", "0"},
+        {"", 0, "15", 0, "", "1", "15"},
+        {" a.example.jp , ,b.example.jp ,", 7, "8760", 0, "a.example.jp,b.example.jp", "8", "8760"},
+        {"1,2,3,4,5,6,7,8", -1, "1", 0, "1,2,3,4,5,6,7,8", "1", "1"},  // no selection: one
+        {"1,2,3,4,5,6,7,8,9", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
+        {"a.example.jp,b example.jp", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
+        {"a.example.jp,\x81\x40x.example.jp", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
+        {"x", 0, "8761", IDC_PROP_MAX_CORRECTION, "", "", ""},
+        {"x", 0, "-1", IDC_PROP_MAX_CORRECTION, "", "", ""},
+        {"x", 0, "", IDC_PROP_MAX_CORRECTION, "", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.fallback) + " | " + row.limit);
+        SettingsForm form = FormFromSettings(loaded);
+        EXPECT_EQ(std::string(form.fallbackServers), "x");
+        EXPECT_EQ(form.samples, 2);
+        EXPECT_EQ(std::string(form.maxCorrection), "0");
+        form.fallbackServers = row.fallback;
+        form.samples = row.samples;
+        form.maxCorrection = row.limit;
+        ProfileSettings saved = loaded;
+        const FormProblem problem = SettingsFromForm(form, loaded, &saved);
+        EXPECT_EQ(problem.control, row.control);
+        if (row.control != 0) {
+            EXPECT_NE(problem.message, 0u);
+            continue;
+        }
+        std::map<std::string, std::string> written = Written(Entries(saved));
+        EXPECT_EQ(written["FallbackServers"], row.servers);
+        EXPECT_EQ(written["Samples"], row.samplesText);
+        EXPECT_EQ(written["MaxCorrection"], row.limitText);
+        // Read back, the form shows what was saved.
+        std::string pairs;
+        for (const auto& [key, value] : written) pairs += key + "=" + value + " ";
+        const SettingsForm again = FormFromSettings(Settings(pairs.c_str()));
+        EXPECT_EQ(std::string(again.fallbackServers), row.servers);
+        EXPECT_EQ(again.samples, std::stoi(row.samplesText) - 1);
+        EXPECT_EQ(std::string(again.maxCorrection), row.limitText);
     }
 }
 

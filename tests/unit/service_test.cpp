@@ -16,12 +16,13 @@
 namespace {
 
 // Each key from the first source that holds it: policy, then the service's parameters,
-// then the sample profile's values; only the six machine keys, so that a policy for the
+// then the sample profile's values; only the nine machine keys, so that a policy for the
 // window's own switches changes nothing here.
 TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
-    MapSource policy({{"DefaultServer", "policy.example"}, {"AutoAdjust", "1"}, {"logfile", ""}});
+    MapSource policy({{"DefaultServer", "policy.example"}, {"AutoAdjust", "1"}, {"logfile", ""},
+                      {"Samples", "2"}});
     MapSource parameters({{"DefaultServer", "params.example"}, {"protocol", "daytime"},
-                          {"ErrorRetry", "1,2,30,0"}});
+                          {"ErrorRetry", "1,2,30,0"}, {"Samples", "8"}, {"MaxCorrection", "0"}});
     const ProfileSettings s = ReadMachineSettings(policy, parameters);
     EXPECT_EQ(s.server, "policy.example");
     EXPECT_EQ(s.protocol, kProtocolDaytime);
@@ -29,18 +30,37 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     EXPECT_EQ(s.autoAdjust, 0);
     EXPECT_EQ(s.logFile, 0);  // policy's empty value, not the default's 1
     EXPECT_EQ(s.retryInterval, 30000u);
-    EXPECT_EQ(ReadMachineSettings(MapSource(), MapSource()).server, "ntp.nict.jp");
+    EXPECT_EQ(s.samples, 2);
+    EXPECT_EQ(s.maxCorrection, 0);  // the parameters' no limit over the default's
+    EXPECT_EQ(s.fallbackServers, "ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp");
+    const ProfileSettings defaults = ReadMachineSettings(MapSource(), MapSource());
+    EXPECT_EQ(defaults.server, "ntp.nict.jp");
+    EXPECT_EQ(defaults.samples, 4);
+    EXPECT_EQ(defaults.maxCorrection, 15);
+    const ServerQuery query = QueryOf(defaults);
+    ASSERT_EQ(query.fallbackServers.size(), 2u);
+    EXPECT_EQ(query.fallbackServers[0], "ntp.jst.mfeed.ad.jp");
+    EXPECT_EQ(query.fallbackServers[1], "s2csntp.miz.nao.ac.jp");
+    EXPECT_EQ(query.maxCorrectionHours, 15);
+    // Policy's empty list is the machine's: no fallback at all.
+    MapSource emptyList;
+    emptyList.Set("FallbackServers", "");
+    EXPECT_EQ(ReadMachineSettings(emptyList, parameters).fallbackServers, "");
 
     const LayeredSource layered({{&policy, SettingOrigin::kPolicy},
                                  {&parameters, SettingOrigin::kParameters},
                                  {&MachineDefaults(), SettingOrigin::kDefault}});
     const std::pair<const char*, SettingOrigin> origins[] = {
-        {"DefaultServer", SettingOrigin::kPolicy},   {"protocol", SettingOrigin::kParameters},
-        {"TimeOut", SettingOrigin::kDefault},        {"AdjustAt", SettingOrigin::kDefault},
-        {"logfile", SettingOrigin::kPolicy},         {"beep", SettingOrigin::kNone},
+        {"DefaultServer", SettingOrigin::kPolicy},    {"protocol", SettingOrigin::kParameters},
+        {"TimeOut", SettingOrigin::kDefault},         {"AdjustAt", SettingOrigin::kDefault},
+        {"logfile", SettingOrigin::kPolicy},          {"beep", SettingOrigin::kNone},
+        {"Samples", SettingOrigin::kPolicy},          {"MaxCorrection", SettingOrigin::kParameters},
+        {"FallbackServers", SettingOrigin::kDefault},
     };
     for (const auto& [key, origin] : origins) EXPECT_EQ(layered.Origin(key), origin) << key;
     EXPECT_EQ(layered.Text("AdjustAt"), "0,7:30");
+    // The status command lists each of them, and every key with a default is one.
+    for (const char* key : kMachineKeys) EXPECT_TRUE(MachineDefaults().Has(key)) << key;
 }
 
 // Arguments separated by "|": the command, its server and protocol (-1 none), or
