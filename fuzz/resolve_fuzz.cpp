@@ -1,7 +1,9 @@
 // The addresses a name resolves to, through the exchange: lists of one to eight IPv4
 // and IPv6 addresses in any mix, or a resolver's failure, for each protocol, with each
 // attempt's outcome from the input. The addresses are tried in the resolver's order,
-// each on a socket of its family; the buffer takes no byte beyond the receive length.
+// several at a time, each on a socket of its family, none left while the time-out
+// lasts; the buffer takes no byte beyond the receive length.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/exchange.h"
@@ -69,11 +71,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++next;
     }
     if (status == "HostNotFound") FUZZ_CHECK(record.families.empty() && code >= 10000);
-    // A failure of every address is the last one's, after all were tried in time.
+    // No address is left untried while the time-out lasts, and a failure of every
+    // address is the last one's. The first SNTP request leaves whatever the time-out;
+    // a connect does not start once it has passed.
     const bool attempts =
         status == "Socket" || status == "Connect" || status == "Send" || status == "SendPacket";
     if (attempts && !request.abandoned) {
-        FUZZ_CHECK(record.families.size() == (timeout > 0 ? record.listed.size() : 1));
+        FUZZ_CHECK(record.families.size() == record.listed.size() ||
+                   record.elapsedMs >= timeout * 1000LL);
+        if (protocol == kProtocolSntp) FUZZ_CHECK(!record.families.empty());
+    }
+    // The exchange ends within its time-out, the last wait's slice at most beyond it.
+    FUZZ_CHECK(record.elapsedMs <= std::max(timeout, 0) * 1000LL + 200);
+    // A reply is taken only when it answers the request of its own socket.
+    if (protocol == kProtocolSntp && result == 1) {
+        FUZZ_CHECK(std::any_of(
+            record.replies.begin(), record.replies.end(),
+            [&record](const fakenet::Datagram& reply) { return fakenet::EchoesOwnRequest(record, reply); }));
     }
     return 0;
 }

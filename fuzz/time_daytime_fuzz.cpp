@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                status, code, &seconds);
     fakenet::End();
     const std::string& got = fakenet::Current().received;
+    // The connects and the answer within the time-out, a wait's slice at most beyond it.
+    FUZZ_CHECK(fakenet::Current().elapsedMs <= (timeout > 0 ? timeout : 0) * 1000LL + 200);
 
     FUZZ_CHECK(IsKnownStatus(status));
     FUZZ_CHECK((ok == 1) == (status == "OK"));
