@@ -236,6 +236,10 @@ Probe* SendRequest(Probes& probes, const addrinfo& address, Attempt* failure) {
     Probe* probe = probes.Open(address, failure);
     if (!probe) return nullptr;
     RequestReceiveStamps(probe->socket.Get());
+    // Bound now rather than by the send, so that the send's time is the request's
+    // journey and not the choice of a port. A socket that will not bind is left to
+    // the send to bind, as before.
+    net::BindAny(probe->socket.Get(), address.ai_family);
     NewTransmitBits(probe->transmit);
     unsigned char datagram[kSntpPacketSize];
     BuildSntpRequest(datagram, probe->transmit);

@@ -123,6 +123,10 @@ int WaitReadable(SOCKET s, int milliseconds, bool* readable);
 // Winsock reports by itself, when it opens a datagram socket).
 int RecvFrom(SOCKET s, void* buffer, int length);
 
+// Binds s to the wildcard address of family (AF_INET or AF_INET6) and a port of the
+// system's choice, as a first send would.
+int BindAny(SOCKET s, int family);
+
 // Makes s non-blocking, so that a connect returns at once.
 int SetNonBlocking(SOCKET s);
 // connect on a non-blocking socket: 0 when it connected at once, 1 while it goes on,
@@ -187,6 +191,12 @@ inline int RecvFrom(SOCKET s, void* buffer, int length) {
 }
 inline int Recv(SOCKET s, void* buffer, int length) {
     return recv(s, static_cast<char*>(buffer), length, 0);
+}
+inline int BindAny(SOCKET s, int family) {
+    sockaddr_storage any{};
+    any.ss_family = static_cast<ADDRESS_FAMILY>(family);
+    const int length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    return bind(s, reinterpret_cast<const sockaddr*>(&any), length);
 }
 inline int SetNonBlocking(SOCKET s) {
     u_long on = 1;

@@ -180,6 +180,13 @@ int RecvFrom(SOCKET s, void* buffer, int length) {
     return Result(static_cast<int>(got));
 }
 
+int BindAny(SOCKET s, int family) {
+    sockaddr_storage any{};
+    any.ss_family = static_cast<sa_family_t>(family);
+    const socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    return Result(bind(s, reinterpret_cast<const sockaddr*>(&any), length));
+}
+
 int SetNonBlocking(SOCKET s) {
     const int flags = fcntl(s, F_GETFL, 0);
     if (flags == -1) return Result(-1);

@@ -328,6 +328,14 @@ int Connect(SOCKET s, const sockaddr* address, int addressLength) {
     return Succeed(0);
 }
 
+int BindAny(SOCKET s, int family) {
+    Socket& socket = Use(s);
+    FUZZ_CHECK(family == socket.family);
+    // A refused bind leaves the socket to the send to bind, which the exchange allows.
+    if (input->ConsumeIntegralInRange(0, 15) == 15) return Fail(WSAEADDRINUSE);
+    return Succeed(0);
+}
+
 int SetNonBlocking(SOCKET s) {
     Socket& socket = Use(s);
     if (input->ConsumeIntegralInRange(0, 15) == 15) return Fail(WSAENETDOWN);
