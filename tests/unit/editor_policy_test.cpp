@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "editor/resource.h"
@@ -47,10 +48,9 @@ TEST(EditorPolicy, EveryKeyTheEditorWritesHasItsControlsAndEveryControlOneKey) {
     for (const auto& entry : Written(Entries(ProfileSettings()))) written.insert(entry.first);
     EXPECT_EQ(keys, written);
     for (int id = IDC_PROP_SERVER; id <= IDC_PROP_ADJUST_MINUTE; ++id) dialog.insert(id);
-    for (int id = IDC_PROP_FALLBACK; id <= IDC_PROP_MAX_CORRECTION; ++id) dialog.insert(id);
     for (int id = IDC_PROP_SERVER_LABEL; id <= IDC_PROP_ADJUST_MINUTE_UNIT; ++id) dialog.insert(id);
-    for (int id = IDC_PROP_FALLBACK_LABEL; id <= IDC_PROP_MAX_CORRECTION_UNIT; ++id)
-        dialog.insert(id);
+    for (int id = IDC_PROP_FALLBACK; id <= IDC_PROP_MAX_CORRECTION; ++id) dialog.insert(id);
+    for (int i = IDC_PROP_FALLBACK_LABEL; i <= IDC_PROP_MAX_CORRECTION_UNIT; ++i) dialog.insert(i);
     EXPECT_EQ(controls, dialog);
 }
 
@@ -73,8 +73,6 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
     bad.retryCount = "500";
     bad.adjustHour = "24";
     bad.fallbackServers = "ok.example.jp,bad name";
-    bad.samples = 0;  // one request
-    bad.maxCorrection = "8761";
     const auto forced = Written(Entries(inForce)), typed = Written(Entries(users));
     for (const KeyControls& shown : kKeyControls) {
         SCOPED_TRACE(shown.key);
@@ -97,56 +95,30 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
     }
 }
 
-// The new fields of the form, each alone over settings that are right: what is written,
-// or the control that is refused.
+// The list, the samples' selection and the limit alone, refused with the control and message,
+// or saved and shown again, then written so: FallbackServers|Samples|MaxCorrection.
 TEST(EditorForm, FallbackSamplesAndLimitAreCheckedAndWrittenAsTheReaderReadsThem) {
-    const ProfileSettings loaded =
-        Settings("DefaultServer=ntp.example.jp FallbackServers=x Samples=3");
-    const struct {
-        const char* fallback;
-        int samples;  // the list's selection
-        const char* limit;
-        int control;  // refused there, or 0
-        const char *servers, *samplesText, *limitText;
-    } rows[] = {
-        {"x", 2, "0", 0, "x", "3", "0"},
-        {"", 0, "15", 0, "", "1", "15"},
-        {" a.example.jp , ,b.example.jp ,", 7, "8760", 0, "a.example.jp,b.example.jp", "8", "8760"},
-        {"1,2,3,4,5,6,7,8", -1, "1", 0, "1,2,3,4,5,6,7,8", "1", "1"},  // no selection: one
-        {"1,2,3,4,5,6,7,8,9", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
-        {"a.example.jp,b example.jp", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
-        {"a.example.jp,\x81\x40x.example.jp", 0, "0", IDC_PROP_FALLBACK, "", "", ""},
-        {"x", 0, "8761", IDC_PROP_MAX_CORRECTION, "", "", ""},
-        {"x", 0, "-1", IDC_PROP_MAX_CORRECTION, "", "", ""},
-        {"x", 0, "", IDC_PROP_MAX_CORRECTION, "", "", ""},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.fallback) + " | " + row.limit);
+    const auto loaded = Settings("DefaultServer=a FallbackServers=x Samples=3 MaxCorrection=5");
+    for (const auto& [list, samples, limit, control, message, expected] :
+         std::vector<std::tuple<const char*, int, const char*, int, unsigned, std::string>>{
+             {" 1 , ,2,3,4,5,6,7,8 ,", 7, "8760", 0, 0, "1,2,3,4,5,6,7,8|8|8760"},
+             {"", -1, "0", 0, 0, "|1|0"},  // no selection: one request
+             {"1,2,3,4,5,6,7,8,9", 0, "0", IDC_PROP_FALLBACK, IDS_BAD_FALLBACK, ""},
+             {"a.example.jp,b example.jp", 0, "0", IDC_PROP_FALLBACK, IDS_BAD_FALLBACK, ""},
+             {"x", 0, "8761", IDC_PROP_MAX_CORRECTION, IDS_BAD_MAX_CORRECTION, ""},
+             {"x", 0, "", IDC_PROP_MAX_CORRECTION, IDS_BAD_MAX_CORRECTION, ""},
+         }) {
         SettingsForm form = FormFromSettings(loaded);
-        EXPECT_EQ(std::string(form.fallbackServers), "x");
-        EXPECT_EQ(form.samples, 2);
-        EXPECT_EQ(std::string(form.maxCorrection), "0");
-        form.fallbackServers = row.fallback;
-        form.samples = row.samples;
-        form.maxCorrection = row.limit;
-        ProfileSettings saved = loaded;
+        form.fallbackServers = list;
+        form.samples = samples;
+        form.maxCorrection = limit;
+        ProfileSettings saved, again;
         const FormProblem problem = SettingsFromForm(form, loaded, &saved);
-        EXPECT_EQ(problem.control, row.control);
-        if (row.control != 0) {
-            EXPECT_NE(problem.message, 0u);
-            continue;
-        }
-        std::map<std::string, std::string> written = Written(Entries(saved));
-        EXPECT_EQ(written["FallbackServers"], row.servers);
-        EXPECT_EQ(written["Samples"], row.samplesText);
-        EXPECT_EQ(written["MaxCorrection"], row.limitText);
-        // Read back, the form shows what was saved.
-        std::string pairs;
-        for (const auto& [key, value] : written) pairs += key + "=" + value + " ";
-        const SettingsForm again = FormFromSettings(Settings(pairs.c_str()));
-        EXPECT_EQ(std::string(again.fallbackServers), row.servers);
-        EXPECT_EQ(again.samples, std::stoi(row.samplesText) - 1);
-        EXPECT_EQ(std::string(again.maxCorrection), row.limitText);
+        EXPECT_EQ(std::pair(problem.control, problem.message), std::pair(control, message)) << list;
+        if (control != 0) continue;
+        ASSERT_EQ(SettingsFromForm(FormFromSettings(saved), loaded, &again).control, 0);
+        auto w = Written(Entries(again));
+        EXPECT_EQ(w["FallbackServers"] + "|" + w["Samples"] + "|" + w["MaxCorrection"], expected);
     }
 }
 
