@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -60,190 +60,93 @@ TEST(AdjustAt, ARunThatHasHadItsTurnComesAgainTheNextDayOnly) {
 }
 
 TEST(AdjustAt, ATickRunsOnlyOnceItsMinuteHasComeAndACatchUpMayCoverTheNextRun) {
-    const long long today = DaysSince1970(2026, 12, 7);
-    const DailyRun half7{today, 450}, half7Yesterday{today - 1, 450},
-        half7Tomorrow{today + 1, 450}, untouched{-2, 0}, none;
-    auto at = [](WORD hour, WORD minute, WORD second) {
-        return SYSTEMTIME{2026, 12, 1, 7, hour, minute, second, 0};
-    };
-    struct Case {
-        const char* what;
-        SYSTEMTIME now;
-        DailyRun armed;
-        bool due;
-        DailyRun done;  // untouched: left as it was
-    };
-    for (const Case& c : {
-             Case{"a wait cut to the hour", at(6, 30, 0), half7, false, untouched},
-             Case{"a second early", at(7, 29, 59), half7, false, untouched},
-             Case{"on time", at(7, 30, 0), half7, true, half7},
-             Case{"the offset went forward", at(8, 30, 0), half7, true, half7},
-             Case{"tomorrow's, after a run that set the clock back", at(7, 29, 50), half7Tomorrow,
-                  false, untouched},
-             Case{"a catch-up long before the time", at(5, 0, 30), half7Yesterday, true,
-                  half7Yesterday},
-             Case{"a catch-up an hour before", at(6, 30, 0), half7Yesterday, true, half7},
-             Case{"a catch-up an hour and a second before", at(6, 29, 59), half7Yesterday, true,
-                  half7Yesterday},
-             Case{"a catch-up after the time", at(13, 0, 30), half7Yesterday, true,
-                  half7Yesterday},
-             Case{"never armed", at(7, 30, 0), none, false, untouched},
-         }) {
+    const long long today = DaysSince1970(2026, 12, 7), lost = DaysSince1970(1601, 1, 1);
+    const DailyRun half7{today, 450}, yesterday{today - 1, 450}, untouched{-2, 0}, none;
+    auto at = [](WORD h, WORD m, WORD s) { return SYSTEMTIME{2026, 12, 1, 7, h, m, s, 0}; };
+    for (const auto& [what, now, armed, due, counted] :
+         std::vector<std::tuple<const char*, SYSTEMTIME, DailyRun, bool, DailyRun>>{
+             {"a second early", at(7, 29, 59), half7, false, untouched},
+             {"on time", at(7, 30, 0), half7, true, half7},
+             {"the offset went forward", at(8, 30, 0), half7, true, half7},
+             {"a run set the clock back", at(7, 29, 50), {today + 1, 450}, false, untouched},
+             {"a catch-up an hour before", at(6, 30, 0), yesterday, true, half7},
+             {"a catch-up 3601 s before", at(6, 29, 59), yesterday, true, yesterday},
+             {"a catch-up after the time", at(13, 0, 30), yesterday, true, yesterday},
+             {"never armed", at(7, 30, 0), none, false, untouched},
+             {"a lost date", {1601, 1, 1, 1, 7, 30, 0, 0}, {lost, 450}, true, {lost, 450}}}) {
         DailyRun done = untouched;
-        EXPECT_EQ(DailyTickDue(c.now, 7, 30, c.armed, &done), c.due) << c.what;
-        EXPECT_TRUE(done == c.done) << c.what << ": " << done.day - today << " " << done.minute;
+        EXPECT_EQ(DailyTickDue(now, 7, 30, armed, &done), due) << what;
+        EXPECT_TRUE(done == counted) << what << ": " << done.day - today << " " << done.minute;
     }
-    // A clock that has lost its date may read a day before 1970: a run is a run all the same.
-    const SYSTEMTIME lost{1601, 1, 1, 1, 12, 0, 0, 0};
-    DailyRun done = untouched;
-    EXPECT_TRUE(DailyTickDue(lost, 12, 0, DailyRun{DaysSince1970(1601, 1, 1), 720}, &done));
-    EXPECT_EQ(done.day, DaysSince1970(1601, 1, 1));
-    for (const auto& [delay, wait] : std::vector<std::pair<int, int>>{
-             {1, 1}, {kCatchUpSeconds, kCatchUpSeconds}, {3599, 3599}, {3600, 3600},
-             {3601, 3600}, {86400, 3600}, {2 * 86400, 3600}}) {
-        EXPECT_EQ(DailyTimerWaitSeconds(delay), wait) << delay;
+    for (int delay : {1, 3600, 3601, 86400}) {
+        EXPECT_EQ(DailyTimerWaitSeconds(delay), delay < 3600 ? delay : 3600) << delay;
     }
 }
 
-// Simulated time for the daily timer: a zone whose offset from UTC may change once, at
-// a moment that no time-change message announces.
-struct Zone {
-    long long changeAt = 1LL << 40;  // UTC seconds since 1970
-    int before = 9 * 3600, after = 9 * 3600;  // seconds east of UTC
-
-    SYSTEMTIME LocalAt(long long utc) const {
+// The daily timer at atHour:30 as the window and the service drive it: it fires on
+// elapsed (UTC) time, but arms and runs by local time, whose offset changes unannounced.
+struct DailyTimerSim {
+    long long changeAt = 1LL << 40;                       // UTC seconds since 1970
+    int atHour = 7, before = 9 * 3600, after = 9 * 3600;  // offsets: seconds east of UTC
+    DailyRun armed, done;
+    long long tickAt = 0;
+    std::vector<std::string> runs;  // local "day hh:mm:ss"
+    // A tick (the first arms the timer), or the wake-up message that arms it again.
+    void At(long long utc, bool wake) {
         std::tm t{};
         UtcTm(utc + (utc < changeAt ? before : after), &t);
-        return SYSTEMTIME{static_cast<WORD>(t.tm_year + 1900), static_cast<WORD>(t.tm_mon + 1),
-                          static_cast<WORD>(t.tm_wday),        static_cast<WORD>(t.tm_mday),
-                          static_cast<WORD>(t.tm_hour),        static_cast<WORD>(t.tm_min),
-                          static_cast<WORD>(t.tm_sec),         0};
+        auto w = [](int field) { return static_cast<WORD>(field); };
+        const SYSTEMTIME now{w(t.tm_year + 1900), w(t.tm_mon + 1), 0,           w(t.tm_mday),
+                             w(t.tm_hour),        w(t.tm_min),     w(t.tm_sec), 0};
+        if (!wake && DailyTickDue(now, atHour, 30, armed, &done)) {
+            runs.push_back(FormatTm("%d %H:%M:%S", t).GetString());
+        }
+        const int wait = DailyTimerWaitSeconds(
+            wake ? RearmDailyRun(now, atHour, 30, DailyRun(armed), done, &armed)
+                 : NextDailyRun(now, atHour, 30, done, &armed));
+        EXPECT_TRUE(wait > 0 && wait <= 3600) << wait;
+        tickAt = utc + wait;
     }
-};
-
-std::string LocalText(const SYSTEMTIME& t) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.wYear},
-                  unsigned{t.wMonth}, unsigned{t.wDay}, unsigned{t.wHour}, unsigned{t.wMinute},
-                  unsigned{t.wSecond});
-    return text;
-}
-
-// The daily timer as the window (ArmAdjustAtTimer, TakeAdjustAtTick) and the service
-// drive it: the timer counts elapsed seconds, so it fires on the UTC clock; what it
-// arms and whether a tick runs come from the local clock. A run takes no time.
-class DailyTimerSim {
-  public:
-    DailyTimerSim(const Zone& zone, int atHour, int atMinute)
-        : m_zone(zone), m_atHour(atHour), m_atMinute(atMinute) {}
-
-    void Arm(long long utc, bool rearm) {
-        const SYSTEMTIME now = m_zone.LocalAt(utc);
-        const DailyRun armed = m_armed;
-        const int delay = rearm ? RearmDailyRun(now, m_atHour, m_atMinute, armed, m_done, &m_armed)
-                                : NextDailyRun(now, m_atHour, m_atMinute, m_done, &m_armed);
-        const int wait = DailyTimerWaitSeconds(delay);
-        EXPECT_GT(wait, 0) << LocalText(now);
-        EXPECT_LE(wait, 3600) << LocalText(now);
-        m_tickAt = utc + wait;
+    void RunUntil(long long utc) {
+        for (int tick = 0; tick < 1000 && tickAt <= utc; ++tick) At(tickAt, false);
     }
-    // The timer's ticks up to until (UTC).
-    void RunUntil(long long until) {
-        for (int tick = 0; tick < 1000 && m_tickAt <= until; ++tick) Tick(m_tickAt);
-    }
-    // Asleep from the current time (no ticks) until wake; the timer's overdue tick may
-    // come before the wake-up message (staleTickFirst).
-    void SleepUntil(long long wake, bool staleTickFirst) {
-        if (staleTickFirst && m_tickAt <= wake) Tick(wake);
-        Arm(wake, true);
-    }
-    const std::vector<std::string>& Runs() const { return m_runs; }
-
-  private:
-    void Tick(long long utc) {
-        const SYSTEMTIME now = m_zone.LocalAt(utc);
-        const bool due = DailyTickDue(now, m_atHour, m_atMinute, m_armed, &m_done);
-        Arm(utc, false);
-        if (due) m_runs.push_back(LocalText(now));
-    }
-
-    Zone m_zone;
-    int m_atHour, m_atMinute;
-    DailyRun m_armed, m_done;
-    long long m_tickAt = 0;
-    std::vector<std::string> m_runs;
 };
 
 TEST(DailyTimer, KeepsToTheLocalTimeWhenTheZonesOffsetChangesWhileItWaits) {
-    struct Case {
-        const char* what;
-        Zone zone;
-        int atHour, atMinute;
-        std::vector<std::string> runs;
-    };
-    // Both start at 21:00 local the evening before; the offset changes at 01:00 UTC.
-    const Zone forward{SecondsSince1970(2026, 3, 29, 1, 0, 0), 3600, 7200};
-    const Zone back{SecondsSince1970(2026, 10, 25, 1, 0, 0), 7200, 3600};
-    const Case cases[] = {
-        {"an hour forward", forward, 7, 30, {"2026-03-29 07:30:00", "2026-03-30 07:30:00"}},
-        {"an hour back", back, 7, 30, {"2026-10-25 07:30:00", "2026-10-26 07:30:00"}},
-        // 02:30 is not on the clock that night: the run comes as soon as it has passed.
-        {"an hour forward over the time", forward, 2, 30,
-         {"2026-03-29 03:00:00", "2026-03-30 02:30:00"}},
-        // 02:30 comes twice that night: it runs the first time only.
-        {"an hour back over the time", back, 2, 30,
-         {"2026-10-25 02:30:00", "2026-10-26 02:30:00"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const long long start = c.zone.changeAt - 4 * 3600 - c.zone.before;
-        DailyTimerSim timer(c.zone, c.atHour, c.atMinute);
-        ASSERT_EQ(LocalText(c.zone.LocalAt(start)).substr(11), "21:00:00");
-        timer.Arm(start, false);
-        timer.RunUntil(start + 2 * 86400 - 3600);
-        EXPECT_EQ(timer.Runs(), c.runs);
+    const long long forward = SecondsSince1970(2026, 3, 29, 1, 0, 0);
+    const long long back = SecondsSince1970(2026, 10, 25, 1, 0, 0);
+    for (const auto& [changeAt, atHour, before, after, runs] :
+         std::vector<std::tuple<long long, int, int, int, std::vector<std::string>>>{
+             {forward, 7, 3600, 7200, {"29 07:30:00", "30 07:30:00"}},
+             {back, 7, 7200, 3600, {"25 07:30:00", "26 07:30:00"}},
+             // 02:30 is missing going forward (it runs once past it), twice going back (once).
+             {forward, 2, 3600, 7200, {"29 03:00:00", "30 02:30:00"}},
+             {back, 2, 7200, 3600, {"25 02:30:00", "26 02:30:00"}}}) {
+        DailyTimerSim timer{changeAt, atHour, before, after, {}, {}, 0, {}};
+        timer.At(changeAt - 6 * 3600, false);  // the evening before
+        timer.RunUntil(changeAt + 40 * 3600);
+        EXPECT_EQ(timer.runs, runs) << before << " to " << after;
     }
 }
 
 TEST(DailyTimer, AWakeUpShortlyBeforeTheDailyTimeOfALaterDayRunsOnce) {
-    const Zone japan;
-    auto utc = [&](int day, int hour, int minute, int second) {
-        return SecondsSince1970(2026, 12, day, hour, minute, second) - japan.before;
-    };
-    struct Case {
-        const char* what;
-        long long sleep, wake;
-        bool staleTickFirst;
-        std::vector<std::string> runs;
-    };
-    const Case cases[] = {
-        {"a later day, shortly before", utc(7, 7, 0, 0), utc(8, 7, 10, 0), false,
-         {"2026-12-08 07:10:30", "2026-12-09 07:30:00"}},
-        {"a later day, shortly before, its old tick first", utc(7, 7, 0, 0), utc(8, 7, 10, 0),
-         true, {"2026-12-08 07:10:00", "2026-12-09 07:30:00"}},
-        {"a later day, the catch-up an hour before", utc(7, 7, 0, 0), utc(8, 6, 29, 30), false,
-         {"2026-12-08 06:30:00", "2026-12-09 07:30:00"}},
-        {"a later day, the catch-up an hour and 30 s before", utc(7, 7, 0, 0), utc(8, 6, 29, 0),
-         false, {"2026-12-08 06:29:30", "2026-12-08 07:30:00", "2026-12-09 07:30:00"}},
-        {"a later day, long before", utc(7, 7, 0, 0), utc(8, 3, 0, 0), false,
-         {"2026-12-08 03:00:30", "2026-12-08 07:30:00", "2026-12-09 07:30:00"}},
-        {"two days later, shortly before", utc(7, 7, 0, 0), utc(9, 7, 20, 0), false,
-         {"2026-12-09 07:20:30"}},
-        {"the same day, after the time", utc(7, 7, 0, 0), utc(7, 13, 0, 0), false,
-         {"2026-12-07 13:00:30", "2026-12-08 07:30:00", "2026-12-09 07:30:00"}},
-        {"the same day, after the time, its old tick first", utc(7, 7, 0, 0), utc(7, 13, 0, 0),
-         true, {"2026-12-07 13:00:00", "2026-12-08 07:30:00", "2026-12-09 07:30:00"}},
-        {"the same day, before the time", utc(7, 6, 10, 0), utc(7, 7, 0, 0), false,
-         {"2026-12-07 07:30:00", "2026-12-08 07:30:00", "2026-12-09 07:30:00"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DailyTimerSim timer(japan, 7, 30);
-        timer.Arm(utc(7, 6, 0, 0), false);
-        timer.RunUntil(c.sleep);
-        timer.SleepUntil(c.wake, c.staleTickFirst);
-        timer.RunUntil(utc(9, 8, 0, 0));
-        EXPECT_EQ(timer.Runs(), c.runs);
+    auto utc = [](int d, int h, int m) { return SecondsSince1970(2026, 12, d, h - 9, m, 0); };
+    // Asleep from 07:00 on the 7th until wake; the timer's overdue tick may come before
+    // the wake-up message (staleTickFirst).
+    for (const auto& [wake, staleTickFirst, runs] :
+         std::vector<std::tuple<long long, bool, std::vector<std::string>>>{
+             {utc(8, 7, 10), false, {"08 07:10:30", "09 07:30:00"}},
+             {utc(8, 7, 10), true, {"08 07:10:00", "09 07:30:00"}},
+             {utc(8, 6, 29), false, {"08 06:29:30", "08 07:30:00", "09 07:30:00"}},
+             {utc(9, 7, 20), false, {"09 07:20:30"}},
+             {utc(7, 13, 0), false, {"07 13:00:30", "08 07:30:00", "09 07:30:00"}}}) {
+        DailyTimerSim timer;
+        timer.At(utc(7, 6, 0), false);
+        timer.RunUntil(utc(7, 7, 0));
+        if (staleTickFirst) timer.At(wake, false);
+        timer.At(wake, true);
+        timer.RunUntil(utc(9, 8, 0));
+        EXPECT_EQ(timer.runs, runs) << (wake - utc(7, 7, 0)) / 60 << " minutes asleep";
     }
 }
 
