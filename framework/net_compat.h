@@ -194,7 +194,7 @@ inline int Recv(SOCKET s, void* buffer, int length) {
 }
 inline int BindAny(SOCKET s, int family) {
     sockaddr_storage any{};
-    any.ss_family = static_cast<ADDRESS_FAMILY>(family);
+    any.ss_family = static_cast<decltype(any.ss_family)>(family);
     const int length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     return bind(s, reinterpret_cast<const sockaddr*>(&any), length);
 }
