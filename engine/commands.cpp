@@ -71,11 +71,10 @@ bool ServerAtFault(const CString& statusText) {
 }
 
 int LongestCommandSeconds(const ServerQuery& query) {
-    QueryRequest one;
-    one.timeout = query.timeOut > 0 ? query.timeOut : 0;
-    one.samples = query.protocol == kProtocolSntp ? query.samples : 1;
     const long long servers = 1 + static_cast<long long>(query.fallbackServers.size());
-    const long long seconds = servers * one.CountdownSeconds();
+    const long long seconds =
+        servers * CountdownSeconds(query.timeOut > 0 ? query.timeOut : 0,
+                                   query.protocol == kProtocolSntp ? query.samples : 1);
     return seconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(seconds);
 }
 

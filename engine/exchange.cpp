@@ -160,8 +160,8 @@ struct Probe {
     const addrinfo* address = nullptr;
     unsigned char transmit[8] = {};          // what the reply must echo
     TimeStamp sent{0, 0};                    // SNTP: the PC clock when it left
-    SteadyClock::time_point left;            // when it left or its connect started
-    SteadyClock::time_point deadline;        // its reply is waited for until then
+    SteadyClock::time_point left;            // SNTP: when the request left
+    SteadyClock::time_point deadline;        // SNTP: its reply is waited for until then
 };
 
 class Probes {
@@ -431,9 +431,7 @@ void RunBurst(QueryRequest* request, BurstState& burst, SteadyClock::time_point 
 int ExchangeSntp(QueryRequest* request, const addrinfo* addresses) {
     const SteadyClock::time_point start = SteadyClock::now();
     const SteadyClock::time_point endOfQuery =
-        start + std::chrono::seconds(request->CountdownSeconds() > request->timeout
-                                         ? request->CountdownSeconds()
-                                         : request->timeout);
+        start + std::chrono::seconds(request->CountdownSeconds());
     Probes probes(request);
     unsigned char reply[kSntpPacketSize];
     TimeStamp arrival{0, 0};
@@ -569,9 +567,11 @@ int ExchangeWithServer(QueryRequest* request) {
     return 1;
 }
 
-int QueryRequest::CountdownSeconds() const {
+int CountdownSeconds(int timeout, int samples) {
     // A quarter second between the samples: four more samples, one more second.
     return timeout + (SampleCount(samples) - 1 + 3) / 4;
 }
+
+int QueryRequest::CountdownSeconds() const { return ::CountdownSeconds(timeout, samples); }
 
 int SampleCount(int samples) { return samples >= 1 && samples <= 8 ? samples : 1; }

@@ -57,3 +57,5 @@ struct QueryRequest {
 
 // The samples of a query: values outside 1 to 8 give 1.
 int SampleCount(int samples);
+// The countdown of a query of timeout seconds and samples requests.
+int CountdownSeconds(int timeout, int samples);

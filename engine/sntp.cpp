@@ -85,6 +85,8 @@ void BuildSntpRequest(unsigned char request[kSntpPacketSize], const unsigned cha
     std::memcpy(request + kTransmitOffset, transmit, 8);
 }
 
+bool IsKissOfDeath(const unsigned char* reply) { return reply[kStratumOffset] == 0; }
+
 double RoundTripDelay(const unsigned char* reply, const TimeStamp& t4) {
     const double t1 = RealSeconds(ReadReplyTimeStamp(reply + kOriginateOffset));
     const double t2 = RealSeconds(ReadReplyTimeStamp(reply + kReceiveOffset));
@@ -132,7 +134,7 @@ int ValidateSntpReply(const unsigned char* reply, const TimeStamp& t4, double* o
     const double client4 = RealSeconds(t4);
 
     // A server that tells us to go away has measured nothing.
-    if (reply[kStratumOffset] == 0) {
+    if (IsKissOfDeath(reply)) {
         statusText.Format("ERROR (SNTP: Kiss-o'-Death %s)", KissCode(reply).GetString());
         return 0;
     }

@@ -41,6 +41,9 @@ void ReadPcClock(TimeStamp* now);
 // its answer. The client keeps the real time it sent the request itself.
 void BuildSntpRequest(unsigned char request[kSntpPacketSize], const unsigned char transmit[8]);
 
+// Whether a reply is a kiss-o'-death: a server that will not serve us (stratum 0).
+bool IsKissOfDeath(const unsigned char* reply);
+
 // Round-trip delay of a converted reply received at t4: (t4 - t1) - (t3 - t2), seconds.
 double RoundTripDelay(const unsigned char* reply, const TimeStamp& t4);
 

@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-namespace {
-constexpr int kStratumOffset = 1;
-}  // namespace
-
 bool SampleChoice::Add(const unsigned char reply[kSntpPacketSize], const TimeStamp& t4) {
     ++m_count;
     std::memcpy(m_last, reply, kSntpPacketSize);
@@ -22,5 +18,5 @@ bool SampleChoice::Add(const unsigned char reply[kSntpPacketSize], const TimeSta
             m_bestArrival = t4;
         }
     }
-    return reply[kStratumOffset] != 0;
+    return !IsKissOfDeath(reply);
 }
