@@ -87,13 +87,13 @@ TimeStamp TargetOnTheMillisecond(double offset) {
 
 int CheckSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
               CString* serverTimeText, CString* pcTimeText, double* offset, CString& statusText,
-              CString& errorText, int samples) {
+              CString& errorText, int samples, bool nts) {
     int errorCode = 0;
     unsigned char reply[kSntpPacketSize] = {};
     TimeStamp arrival{0, 0};
     const int answered =
-        RunQuery(kProtocolSntp, server.GetString(), timeout, beep, reply, kSntpPacketSize,
-                 &arrival, statusText, errorCode, samples, referenceCheck, referenceHours);
+        RunQuery(kProtocolSntp, server.GetString(), timeout, beep, reply, kSntpPacketSize, &arrival,
+                 statusText, errorCode, samples, referenceCheck, referenceHours, nts);
 
     // The user compares the two times, so the PC's is taken whatever the query did.
     if (pcTimeText) *pcTimeText = FormatPcLocalTime();

@@ -12,7 +12,7 @@
 // offset may be null.
 int CheckSntp(const CString& server, int timeout, int beep, int referenceCheck, int referenceHours,
               CString* serverTimeText, CString* pcTimeText, double* offset, CString& statusText,
-              CString& errorText, int samples = 1);
+              CString& errorText, int samples = 1, bool nts = false);
 
 // The status of an adjustment whose setting the clock refused; the clock's error code
 // goes with it (errorText, errorCode).

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/check_adjust.h"
+#include "engine/nts_key_exchange.h"
 #include "engine/query_request.h"
 #include "engine/sntp.h"
 #include "engine/time_text.h"
@@ -50,7 +51,8 @@ bool ClockRightMissing(const CommandOutcome& outcome) {
 }
 
 bool ServerAtFault(const CString& statusText) {
-    const std::string text(statusText.GetString(), static_cast<std::size_t>(statusText.GetLength()));
+    const std::string text(statusText.GetString(),
+                           static_cast<std::size_t>(statusText.GetLength()));
     const std::string prefix = "ERROR (";
     if (text.size() < prefix.size() + 1 || text.compare(0, prefix.size(), prefix) != 0 ||
         text.back() != ')') {
@@ -60,21 +62,25 @@ bool ServerAtFault(const CString& statusText) {
     const CString hostNotFound = LoadAppString(IDS_HOST_NOT_FOUND);
     if (reason == hostNotFound.GetString()) return true;
     static const char* const kServersReasons[] = {
-        "Connect", "Send", "SendPacket", "TimeOut", "Recv", "RecvPacket",
-        "SNTP:IncorrectPacket", "TIME:IncorrectPacket"};
+        "Connect", "Send",       "SendPacket",           "TimeOut",
+        "Recv",    "RecvPacket", "SNTP:IncorrectPacket", "TIME:IncorrectPacket"};
     for (const char* word : kServersReasons) {
         if (reason == word) return true;
     }
     // Every test of an SNTP reply: a kiss-o'-death, a bad response, the reference time,
-    // the server's throughput.
-    return reason.compare(0, 6, "SNTP: ") == 0;
+    // the server's throughput. And every failure of NTS but the want of its DLL, which
+    // is this PC's: the key establishment, the certificate (even one that looks expired
+    // by this PC's clock: another server's may not), the cookies, the authentication.
+    if (reason.compare(0, 6, "SNTP: ") == 0) return true;
+    return reason.compare(0, 3, "NTS") == 0 && reason != kStageNtsUnavailable;
 }
 
 int LongestCommandSeconds(const ServerQuery& query) {
     const long long servers = 1 + static_cast<long long>(query.fallbackServers.size());
     const long long seconds =
         servers * CountdownSeconds(query.timeOut > 0 ? query.timeOut : 0,
-                                   query.protocol == kProtocolSntp ? query.samples : 1);
+                                   query.protocol == kProtocolSntp ? query.samples : 1,
+                                   query.protocol == kProtocolSntp && query.nts);
     return seconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(seconds);
 }
 
@@ -105,14 +111,15 @@ Answer AskOne(const ServerQuery& query, const CString& server, bool adjusting) {
         out.pcTimeText = FormatPcLocalTime();
         out.errorText = CodeText(errorCode);
         if (out.success && adjusting) {
-            answer.correction = TimeOrDaytimeCorrection(query.protocol, answer.serverSeconds,
-                                                        out.serverTimeText);
+            answer.correction =
+                TimeOrDaytimeCorrection(query.protocol, answer.serverSeconds, out.serverTimeText);
         }
     } else if (query.protocol == kProtocolSntp) {
-        out.success = CheckSntp(server, query.timeOut, query.beep, query.referenceCheck,
-                                query.referenceHours, adjusting ? nullptr : &out.serverTimeText,
-                                &out.pcTimeText, &answer.correction, out.statusText,
-                                out.errorText, query.samples);
+        out.success =
+            CheckSntp(server, query.timeOut, query.beep, query.referenceCheck, query.referenceHours,
+                      adjusting ? nullptr : &out.serverTimeText, &out.pcTimeText,
+                      &answer.correction, out.statusText, out.errorText, query.samples, query.nts);
+        out.authenticated = query.nts;
     }
     out.server = server;
     return answer;

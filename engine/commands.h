@@ -28,6 +28,7 @@ struct ServerQuery {
     std::vector<CString> fallbackServers;  // in the order they are asked
     int samples = 1;                       // SNTP requests of one query, 1 to 8
     int maxCorrectionHours = 0;            // 0: any correction is made
+    bool nts = false;                      // SNTP authenticated by NTS (every server)
     // An adjustment beyond the limit is made only when this answers true; without it
     // (an unattended run) it is not made at all.
     FarCorrectionQuestion askFarCorrection;
@@ -40,6 +41,7 @@ struct CommandOutcome {
     CString pcTimeText;      // the PC's time, taken after the exchange
     CString statusText;      // "OK" or "ERROR (...)"
     CString errorText;       // SNTP: the engine's error text; TIME, DAYTIME: the error code
+    bool authenticated = false;  // the query ran with NTS ("NTS" in the history)
     // SNTP and TIME: the PC's zone, in which pcTimeText is written, in seconds east of
     // UTC; the server's text shows an instant. DAYTIME's text has no zone: none.
     std::optional<int> pcZoneOffset;

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/nts_client.h"
+#include "engine/nts_key_exchange.h"
+#include "engine/nts_records.h"
 #include "engine/sntp_burst.h"
 #include "framework/random.h"
 #include "framework/receive_stamp.h"
@@ -158,16 +161,32 @@ void NewTransmitBits(unsigned char bits[8]) {
 struct Probe {
     ScopedSocket socket;
     const addrinfo* address = nullptr;
-    unsigned char transmit[8] = {};          // what the reply must echo
-    TimeStamp sent{0, 0};                    // SNTP: the PC clock when it left
-    SteadyClock::time_point left;            // SNTP: when the request left
-    SteadyClock::time_point deadline;        // SNTP: its reply is waited for until then
+    unsigned char transmit[8] = {};         // what the reply must echo
+    TimeStamp sent{0, 0};                   // SNTP: the PC clock when it left
+    SteadyClock::time_point left;           // SNTP: when the request left
+    SteadyClock::time_point deadline;       // SNTP: its reply is waited for until then
+    unsigned char uid[kNtsUidLength] = {};  // NTS: what the reply must echo
 };
+
+// An NTS query's side of the exchange: the cryptography and the server's session,
+// whose cookies the requests spend and the replies renew.
+struct NtsPeer {
+    const NtsBackend* backend;
+    NtsSession* session;
+    bool refused = false;  // the server no longer takes the session's cookies
+};
+
+// The longest NTS reply taken: the header, the identifier, eight cookies and the
+// authenticator with room to spare. A longer one fails the receive, as a plain
+// reply longer than 48 bytes does.
+constexpr int kNtsMostReply = 2048;
 
 class Probes {
   public:
-    explicit Probes(QueryRequest* request) : m_request(request) {}
+    explicit Probes(QueryRequest* request, NtsPeer* nts = nullptr)
+        : m_request(request), m_nts(nts) {}
     ~Probes() { m_request->socket = 0; }
+    NtsPeer* Nts() const { return m_nts; }
     Probes(const Probes&) = delete;
     Probes& operator=(const Probes&) = delete;
 
@@ -227,8 +246,35 @@ class Probes {
 
   private:
     QueryRequest* m_request;
+    NtsPeer* m_nts;
     std::vector<Probe> m_list;
 };
+
+// The NTS form of a request: the header with one of the session's cookies, and
+// placeholders asking for as many more as keep eight at hand once the replies of the
+// requests in flight are in. Empty (with the failure) when no cookie is left.
+std::vector<unsigned char> NtsDatagram(NtsPeer& nts, Probe& probe, std::size_t inFlight,
+                                       const unsigned char* header, Attempt* failure) {
+    auto& cookies = nts.session->cookies;
+    if (cookies.empty()) {
+        *failure = {kStageNtsNoCookie, 0};
+        return {};
+    }
+    const std::vector<unsigned char> cookie = std::move(cookies.front());
+    cookies.erase(cookies.begin());
+    const std::size_t expected = cookies.size() + inFlight + 1;
+    const int placeholders =
+        expected >= kNtsMostCookies ? 0 : static_cast<int>(kNtsMostCookies - expected);
+    unsigned char nonce[kNtsNonceLength];
+    if (!FillRandom(probe.uid, kNtsUidLength) || !FillRandom(nonce, kNtsNonceLength)) {
+        *failure = {kStageSocket, 0};
+        return {};
+    }
+    std::vector<unsigned char> datagram = BuildNtsRequest(*nts.backend, header, probe.uid, cookie,
+                                                          placeholders, nts.session->c2s, nonce);
+    if (datagram.empty()) *failure = {kStageNtsAuth, 0};
+    return datagram;
+}
 
 // Sends one SNTP request on a new socket: random bits in its transmit time, the
 // real time kept in the probe. Null with the failure when it did not leave.
@@ -241,14 +287,23 @@ Probe* SendRequest(Probes& probes, const addrinfo& address, Attempt* failure) {
     // the send to bind, as before.
     net::BindAny(probe->socket.Get(), address.ai_family);
     NewTransmitBits(probe->transmit);
-    unsigned char datagram[kSntpPacketSize];
-    BuildSntpRequest(datagram, probe->transmit);
+    unsigned char header[kSntpPacketSize];
+    BuildSntpRequest(header, probe->transmit);
+    std::vector<unsigned char> datagram(header, header + kSntpPacketSize);
+    if (probes.Nts()) {
+        datagram = NtsDatagram(*probes.Nts(), *probe, probes.Size() - 1, header, failure);
+        if (datagram.empty()) {
+            probes.Close(probes.Size() - 1);
+            return nullptr;
+        }
+    }
+    const int size = static_cast<int>(datagram.size());
     probe->left = SteadyClock::now();
     ReadPcClock(&probe->sent);
     const int length = static_cast<int>(address.ai_addrlen);
     const int sent =
-        net::SendTo(probe->socket.Get(), datagram, kSntpPacketSize, address.ai_addr, length);
-    if (sent == kSntpPacketSize) return probe;
+        net::SendTo(probe->socket.Get(), datagram.data(), size, address.ai_addr, length);
+    if (sent == size) return probe;
     *failure = {sent == SOCKET_ERROR ? kStageSend : kStageSendPacket, net::LastError()};
     probes.Close(probes.Size() - 1);
     return nullptr;
@@ -259,12 +314,21 @@ Probe* SendRequest(Probes& probes, const addrinfo& address, Attempt* failure) {
 // that does not echo the probe's bits is stale or forged. On success the timestamps
 // are converted in place (see ReadReplyTimeStamp) and the Originate Timestamp holds
 // the real time the request left, which the trace and the offset use.
-Attempt ReceiveReply(Probe& probe, unsigned char reply[kSntpPacketSize], TimeStamp* arrival) {
+// With NTS the reply counts only when it echoes the request's identifier and its
+// authenticator verifies; the new cookies it carries join the session's.
+Attempt ReceiveReply(Probe& probe, unsigned char reply[kSntpPacketSize], TimeStamp* arrival,
+                     NtsPeer* nts) {
     long long ageMicroseconds = -1;
-    const int got = RecvFromStamped(probe.socket.Get(), reply, kSntpPacketSize, &ageMicroseconds);
+    std::vector<unsigned char> whole(nts ? kNtsMostReply : 0);
+    unsigned char* const into = nts ? whole.data() : reply;
+    const int room = nts ? kNtsMostReply : kSntpPacketSize;
+    const int got = RecvFromStamped(probe.socket.Get(), into, room, &ageMicroseconds);
     ReadPcClock(arrival);  // first, before anything else takes time
     if (got == SOCKET_ERROR) return {kStageRecv, net::LastError()};
-    if (got != kSntpPacketSize) return {kStageRecvPacket, net::LastError()};
+    if (nts ? got < kSntpPacketSize : got != kSntpPacketSize) {
+        return {kStageRecvPacket, net::LastError()};
+    }
+    if (nts) std::memcpy(reply, into, kSntpPacketSize);
     if (ageMicroseconds > 0) {
         long long micro = arrival->microseconds - ageMicroseconds;
         long long seconds = micro / 1000000;
@@ -278,6 +342,18 @@ Attempt ReceiveReply(Probe& probe, unsigned char reply[kSntpPacketSize], TimeSta
     }
     if (std::memcmp(reply + kOriginateOffset, probe.transmit, 8) != 0) {
         return {kStageIncorrectPacket, 0};
+    }
+    if (nts) {
+        switch (CheckNtsReply(*nts->backend, into, static_cast<std::size_t>(got), probe.uid,
+                              nts->session->s2c, &nts->session->cookies)) {
+            case NtsReplyCheck::kAuthentic: break;
+            case NtsReplyCheck::kForeign: return {kStageIncorrectPacket, 0};
+            case NtsReplyCheck::kNak:
+                nts->refused = true;
+                nts->session->cookies.clear();
+                return {kStageNtsNak, 0};
+            case NtsReplyCheck::kFailed: return {kStageNtsAuth, 0};
+        }
     }
     for (int field : kReplyTimeStampOffsets) {
         WriteReplyTimeStamp(reply + field, NtpToTimeStamp(reply + field));
@@ -362,7 +438,7 @@ int RaceForFirstReply(QueryRequest* request, const addrinfo* next, SteadyClock::
         if (found == SOCKET_ERROR) return Fail(request, kStageSelect, net::LastError());
         // Back to front, so that closing one leaves the others' indexes as they were.
         for (auto it = ready.rbegin(); it != ready.rend(); ++it) {
-            const Attempt got = ReceiveReply(probes[*it], reply, arrival);
+            const Attempt got = ReceiveReply(probes[*it], reply, arrival, probes.Nts());
             const addrinfo* from = probes[*it].address;
             probes.Close(*it);
             if (!got.stage) {
@@ -415,7 +491,7 @@ void RunBurst(QueryRequest* request, BurstState& burst, SteadyClock::time_point 
         if (probes.Wait(false, WaitMs(now, until), &ready) == SOCKET_ERROR) return;
         for (auto it = ready.rbegin(); it != ready.rend(); ++it) {
             TimeStamp arrival{0, 0};
-            const Attempt got = ReceiveReply(probes[*it], reply, &arrival);
+            const Attempt got = ReceiveReply(probes[*it], reply, &arrival, probes.Nts());
             probes.Close(*it);
             if (got.stage) continue;
             Trace(request, reply, arrival);
@@ -428,11 +504,12 @@ void RunBurst(QueryRequest* request, BurstState& burst, SteadyClock::time_point 
     }
 }
 
-int ExchangeSntp(QueryRequest* request, const addrinfo* addresses) {
+int ExchangeSntp(QueryRequest* request, const addrinfo* addresses, NtsPeer* nts = nullptr) {
     const SteadyClock::time_point start = SteadyClock::now();
+    // The key establishment, if any, has had its own time-out.
     const SteadyClock::time_point endOfQuery =
-        start + std::chrono::seconds(request->CountdownSeconds());
-    Probes probes(request);
+        start + std::chrono::seconds(::CountdownSeconds(request->timeout, request->samples));
+    Probes probes(request, nts);
     unsigned char reply[kSntpPacketSize];
     TimeStamp arrival{0, 0};
     BurstState burst;
@@ -505,9 +582,8 @@ ScopedSocket ConnectAny(QueryRequest* request, const addrinfo* next,
             Fail(request, failure.stage, failure.errorCode);
             return ScopedSocket();
         }
-        const int found =
-            probes.Wait(true, WaitMs(now, next && nextStart < deadline ? nextStart : deadline),
-                        &ready);
+        const int found = probes.Wait(
+            true, WaitMs(now, next && nextStart < deadline ? nextStart : deadline), &ready);
         if (found == SOCKET_ERROR) {
             Fail(request, kStageSelect, net::LastError());
             return ScopedSocket();
@@ -519,6 +595,47 @@ ScopedSocket ConnectAny(QueryRequest* request, const addrinfo* next,
             probes.Close(*it);
         }
     }
+}
+
+// An SNTP query with NTS: the session kept for the server, or a new key establishment
+// with its port 4460 within the time-out, then the exchange with the NTP server that
+// the session names. What is left of the session is kept for the next query, unless
+// the server refused its cookies.
+int ExchangeNts(QueryRequest* request) {
+    CNtsClient* client = request->ntsClient;
+    const NtsBackend* backend = client ? client->Backend() : nullptr;
+    if (!backend) return Fail(request, kStageNtsUnavailable, 0);
+    const std::string server(request->server);
+    NtsSession session;
+    if (!client->Take(server, &session)) {
+        session = NtsSession{};
+        const AddressList keServers =
+            net::ResolveAddresses(request->server, SOCK_STREAM, kNtsKePort);
+        if (!keServers) return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
+        const SteadyClock::time_point start = SteadyClock::now();
+        ExchangeSocket owner(request);
+        owner.Reset(ConnectAny(request, keServers.Get(), start).Detach());
+        if (!owner) {
+            if (*request->statusText == kStageConnect) *request->statusText = kStageNtsKeConnect;
+            return 0;
+        }
+        const NtsKeOutcome ke = RunNtsKeyExchange(
+            *backend, owner.Get(), server,
+            start + std::chrono::seconds(request->timeout > 0 ? request->timeout : 0),
+            request->abandoned, &session);
+        if (ke.stage) return Fail(request, ke.stage, ke.errorCode);
+    }
+    const AddressList addresses =
+        net::ResolveAddresses(session.ntpServer.c_str(), SOCK_DGRAM, session.ntpPort);
+    if (!addresses) {
+        const int error = net::LastError();
+        client->Keep(server, std::move(session));
+        return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), error);
+    }
+    NtsPeer peer{backend, &session};
+    const int result = ExchangeSntp(request, addresses.Get(), &peer);
+    if (!peer.refused) client->Keep(server, std::move(session));
+    return result;
 }
 
 }  // namespace
@@ -535,6 +652,7 @@ int ExchangeWithServer(QueryRequest* request) {
     if (!request->server || !*request->server) {
         return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), WSAHOST_NOT_FOUND);
     }
+    if (request->protocol == kProtocolSntp && request->nts) return ExchangeNts(request);
     const AddressList addresses =
         net::ResolveAddresses(request->server, protocol.socketType, protocol.port);
     if (!addresses) return Fail(request, LoadAppString(IDS_HOST_NOT_FOUND), net::LastError());
@@ -567,11 +685,11 @@ int ExchangeWithServer(QueryRequest* request) {
     return 1;
 }
 
-int CountdownSeconds(int timeout, int samples) {
+int CountdownSeconds(int timeout, int samples, bool nts) {
     // A quarter second between the samples: four more samples, one more second.
-    return timeout + (SampleCount(samples) - 1 + 3) / 4;
+    return (nts ? 2 * timeout : timeout) + (SampleCount(samples) - 1 + 3) / 4;
 }
 
-int QueryRequest::CountdownSeconds() const { return ::CountdownSeconds(timeout, samples); }
+int QueryRequest::CountdownSeconds() const { return ::CountdownSeconds(timeout, samples, nts); }
 
 int SampleCount(int samples) { return samples >= 1 && samples <= 8 ? samples : 1; }

@@ -16,6 +16,8 @@ std::shared_ptr<QueryJob> QueryJob::Create(const QueryRequest& caller) {
     own.samples = caller.samples;
     own.referenceCheck = caller.referenceCheck;
     own.referenceHours = caller.referenceHours;
+    own.nts = caller.nts;
+    own.ntsClient = caller.ntsClient;
     own.trace = caller.trace;
     own.buffer = job->m_buffer;
     // A receive length beyond the job's buffer is cut to it; the caller's buffer is

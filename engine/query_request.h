@@ -21,14 +21,15 @@ constexpr int kDaytimeReplySize = 512;
 // file could not be opened.
 using SntpTraceWriter = int (*)(const std::wstring& path, const CString& server,
                                 const unsigned char* reply, const TimeStamp& receiveTime);
+class CNtsClient;
 struct SntpTrace {
     SntpTraceWriter write = nullptr;
     std::wstring path;
 };
 
 struct QueryRequest {
-    HWND window = nullptr;             // the query dialog; the worker posts completion here
-    SOCKET socket = 0;                 // the exchange's socket; 0 while none is open
+    HWND window = nullptr;  // the query dialog; the worker posts completion here
+    SOCKET socket = 0;      // the exchange's socket; 0 while none is open
     Protocol protocol = kProtocolSntp;
     const char* server = nullptr;      // host name, IPv4 or IPv6 address; not owned
     int timeout = 0;                   // seconds for reaching the server and its reply
@@ -42,6 +43,8 @@ struct QueryRequest {
     int samples = 1;                   // SNTP requests of the query, 1 to 8
     int referenceCheck = 0;            // SNTP: the reference-time test that each
     int referenceHours = 24;           //   sample of a burst must pass
+    bool nts = false;                  // SNTP authenticated by NTS
+    CNtsClient* ntsClient = nullptr;   // its sessions; lives as long as the program
     SntpTrace trace;                   // where an accepted SNTP reply is traced
     bool traceNotOpened = false;       // the trace file would not open: told after the query
 
@@ -51,11 +54,12 @@ struct QueryRequest {
     std::atomic<bool> abandoned{false};
 
     // The seconds that the whole query may take, which a countdown counts: the
-    // time-out, and for a burst of samples the quarter seconds between them.
+    // time-out, for a burst of samples the quarter seconds between them, and with NTS
+    // another time-out for the key establishment.
     int CountdownSeconds() const;
 };
 
 // The samples of a query: values outside 1 to 8 give 1.
 int SampleCount(int samples);
 // The countdown of a query of timeout seconds and samples requests.
-int CountdownSeconds(int timeout, int samples);
+int CountdownSeconds(int timeout, int samples, bool nts = false);

@@ -9,7 +9,7 @@ void RunExchangeSynchronously(QueryRequest& request) {
 
 int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
              int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode,
-             int samples, int referenceCheck, int referenceHours) {
+             int samples, int referenceCheck, int referenceHours, bool nts) {
     QueryRequest request;
     request.protocol = protocol;
     request.server = server;
@@ -26,6 +26,8 @@ int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsig
     request.referenceHours = referenceHours;
     const Context& context = CurrentContext();
     if (context.sntpTrace) request.trace = *context.sntpTrace;
+    request.nts = nts && protocol == kProtocolSntp;
+    request.ntsClient = context.nts;
 
     (context.runQuery ? context.runQuery : RunExchangeSynchronously)(request);
     // The worker may not show a box; the user hears of the trace file here, once.

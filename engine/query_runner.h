@@ -17,6 +17,8 @@ void RunExchangeSynchronously(QueryRequest& request);
 // the message box "Can not open the logfile" follows the query.
 // An SNTP query of several samples keeps the one with the smallest round trip among
 // those that pass the reference-time test as well as the others.
+// With nts, an SNTP query is authenticated through the context's NTS client; without
+// one bound, it fails with "NTS:Unavailable".
 int RunQuery(Protocol protocol, const char* server, int timeout, int beep, unsigned char* buffer,
              int bufferSize, TimeStamp* receiveTime, CString& statusText, int& errorCode,
-             int samples = 1, int referenceCheck = 0, int referenceHours = 24);
+             int samples = 1, int referenceCheck = 0, int referenceHours = 24, bool nts = false);

@@ -17,6 +17,7 @@
 #include "framework/win_types.h"
 
 class IClock;
+class CNtsClient;
 struct QueryRequest;
 struct SntpTrace;
 #ifdef _WIN32
@@ -38,6 +39,7 @@ struct Context {
     BeepSink beep = nullptr;
     QueryRunner runQuery = nullptr;
     const SntpTrace* sntpTrace = nullptr;  // read on the user-interface thread only
+    CNtsClient* nts = nullptr;             // NTS sessions and cryptography; none: no NTS
 #ifdef _WIN32
     RasEnumerator enumerateDialup = nullptr;
 #endif
@@ -48,6 +50,7 @@ struct Context {
     Context With(BeepSink value) const { return Set(&Context::beep, value); }
     Context With(QueryRunner value) const { return Set(&Context::runQuery, value); }
     Context With(const SntpTrace* value) const { return Set(&Context::sntpTrace, value); }
+    Context With(CNtsClient* value) const { return Set(&Context::nts, value); }
 #ifdef _WIN32
     Context With(RasEnumerator value) const { return Set(&Context::enumerateDialup, value); }
 #endif

@@ -143,6 +143,9 @@ int WaitSockets(const SOCKET* sockets, const bool* forConnect, int count, int mi
                 bool* ready);
 // recv.
 int Recv(SOCKET s, void* buffer, int length);
+// send: the bytes taken, which on a non-blocking socket may be fewer than length;
+// SOCKET_ERROR with WSAEWOULDBLOCK when none could be taken yet.
+int Send(SOCKET s, const void* data, int length);
 
 #ifdef _WIN32
 inline int LastError() { return WSAGetLastError(); }
@@ -191,6 +194,9 @@ inline int RecvFrom(SOCKET s, void* buffer, int length) {
 }
 inline int Recv(SOCKET s, void* buffer, int length) {
     return recv(s, static_cast<char*>(buffer), length, 0);
+}
+inline int Send(SOCKET s, const void* data, int length) {
+    return send(s, static_cast<const char*>(data), length, 0);
 }
 inline int BindAny(SOCKET s, int family) {
     sockaddr_storage any{};

@@ -231,4 +231,9 @@ int Recv(SOCKET s, void* buffer, int length) {
     return Result(static_cast<int>(recv(s, buffer, static_cast<size_t>(length), 0)));
 }
 
+int Send(SOCKET s, const void* data, int length) {
+    // A peer that has gone must fail the call, not end the process with SIGPIPE.
+    return Result(static_cast<int>(send(s, data, static_cast<size_t>(length), MSG_NOSIGNAL)));
+}
+
 }  // namespace net

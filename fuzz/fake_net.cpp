@@ -483,6 +483,12 @@ int Recv(SOCKET s, void* buffer, int length) {
     return Succeed(static_cast<int>(piece.size()));
 }
 
+int Send(SOCKET s, const void* data, int length) {
+    Socket& socket = Use(s);
+    FUZZ_CHECK(socket.type == SOCK_STREAM && socket.connected && data && length > 0);
+    return Succeed(length);
+}
+
 }  // namespace net
 
 bool RequestReceiveStamps(SOCKET s) {

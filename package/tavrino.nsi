@@ -202,9 +202,11 @@ Section "Tavrino（必須）" SecProgram
   ${If} ${RunningX64}
     File "${STAGE}/x64/Tavrino/Tavrino.exe"
     File "${STAGE}/x64/Tavrino/Quillet.exe"
+    File "${STAGE}/x64/Tavrino/TavrinoNts.dll"
   ${Else}
     File "${STAGE}/x86/Tavrino/Tavrino.exe"
     File "${STAGE}/x86/Tavrino/Quillet.exe"
+    File "${STAGE}/x86/Tavrino/TavrinoNts.dll"
   ${EndIf}
   File "${STAGE}/x64/Tavrino/LICENSE.txt"
   File "${STAGE}/x64/Tavrino/THIRD-PARTY-NOTICES.txt"
@@ -426,6 +428,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Tavrino.exe"
   Delete "$INSTDIR\Quillet.exe"
   Delete "$INSTDIR\TavrinoSvc.exe"
+  Delete "$INSTDIR\TavrinoNts.dll"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
   Delete "$INSTDIR\logon-task.xml"

@@ -114,7 +114,7 @@ install /SERVER=127.0.0.1 /PROTOCOL=SNTP
 [ ! -e "$task" ] && [ ! -e "$unix/logon-task.xml" ] || fail "the earlier version's logon task is left"
 
 for file in Tavrino.exe Quillet.exe Tavrino.INI Tavrino.log Tavrino.sntp.log LICENSE.txt \
-    THIRD-PARTY-NOTICES.txt guide/guide.html guide/guide.md Uninstall.exe TavrinoSvc.exe \
+    THIRD-PARTY-NOTICES.txt guide/guide.html guide/guide.md Uninstall.exe TavrinoSvc.exe TavrinoNts.dll \
     policy/Tavrino.admx policy/en-US/Tavrino.adml policy/ja-JP/Tavrino.adml; do
   [ -f "$unix/$file" ] || fail "no $file"
 done

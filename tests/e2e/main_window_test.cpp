@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "tests/e2e/program_copy.h"
 #include "tests/support/fake_time_server.h"
+#include "tests/support/nts_support.h"
 
 namespace {
 
@@ -147,6 +148,19 @@ TEST(Commands, CheckShowsTheServersTimeAndRecordsItForEachProtocol) {
     }
 }
 
+TEST(Commands, AnNtsCheckIsAuthenticatedByTheDllBesideTheProgram) {
+    ASSERT_TRUE(TrustTestRoot()) << "the harness's test root (scripts/sandbox)";
+    StartedCopy program(ServerSettings("nts.tavrino.test", "SNTP") + "nts=1\r\n");
+    ASSERT_NE(program.Window(), nullptr);
+    EXPECT_EQ(program.Field(IDC_PROTOCOL), "NTS");
+    HistoryLine line;
+    ASSERT_TRUE(program.Press(IDC_CHECK, &line));
+    EXPECT_EQ(line.protocol, "NTS") << line.raw;
+    EXPECT_EQ(line.detail, "OK") << line.raw;
+    EXPECT_TRUE(IsTimeText(program.Field(IDC_SERVER_TIME)));
+    program.Close();
+}
+
 TEST(Commands, WithoutAServerNameBothCommandsAskForOneAndChangeNothing) {
     StartedCopy program("protocol=SNTP\r\n");
     ASSERT_NE(program.Window(), nullptr);
@@ -249,15 +263,17 @@ TEST(Commands, AnAdjustmentTheClockRefusesOffersToStartAgainAsAdministrator) {
     EXPECT_EQ(line.mode, "adjust");
     EXPECT_EQ(line.detail, "ERROR (localtime-set):1314") << line.raw;
 
-    HWND offer = WaitForBox(program.Id(), "パソコンの時計を合わせるには管理者の権限が必要です。\n"
-                                          "管理者として起動し直して、時計を合わせますか？");
+    HWND offer = WaitForBox(program.Id(),
+                            "パソコンの時計を合わせるには管理者の権限が必要です。\n"
+                            "管理者として起動し直して、時計を合わせますか？");
     ASSERT_NE(offer, nullptr);
     PostMessageW(offer, WM_COMMAND, IDYES, 0);
     // This instance makes way; the one started as administrator adjusts as it is first
     // shown, before its window appears.
     EXPECT_TRUE(program.Process().WaitForExit(kCommandMs));
-    HWND refused = WaitForBox(0, "管理者の権限でも、パソコンの時計を合わせられませんでした。\n"
-                                 "システムのポリシーで禁止されている可能性があります。");
+    HWND refused = WaitForBox(0,
+                              "管理者の権限でも、パソコンの時計を合わせられませんでした。\n"
+                              "システムのポリシーで禁止されている可能性があります。");
     ASSERT_NE(refused, nullptr);
     EXPECT_TRUE(program.WaitForHistory(2, &line));
     EXPECT_EQ(line.detail, "ERROR (localtime-set):1314") << line.raw;

@@ -10,6 +10,9 @@
 ProgramCopy::ProgramCopy(const std::string& name) : m_name(name) {
     m_path = m_dir.Path() + name + ".exe";
     m_ok = CopyFileUtf8(ModuleFolder() + "..\\Tavrino.exe", m_path);
+    // As installed: the cryptography of authenticated time beside the program.
+    m_ok = m_ok &&
+           CopyFileUtf8(ModuleFolder() + "..\\TavrinoNts.dll", m_dir.Path() + "TavrinoNts.dll");
 }
 
 HWND StartAndFindWindow(const ProgramCopy& copy, Program& program, const std::string& arguments) {

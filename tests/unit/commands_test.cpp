@@ -194,6 +194,10 @@ TEST(Commands, FallbackServersAreAskedOnlyAfterAFailureOfTheServersOwn) {
     EXPECT_TRUE(ServerAtFault("ERROR (SNTP:IncorrectPacket)"));
     EXPECT_FALSE(ServerAtFault("ERROR (localtime-set)"));
     EXPECT_FALSE(ServerAtFault(kTooFar));
+    // Authenticated time: every failure of the server's, not the want of the DLL.
+    EXPECT_TRUE(ServerAtFault("ERROR (NTS:Untrusted)"));
+    EXPECT_TRUE(ServerAtFault("ERROR (NTS-KE:Connect)"));
+    EXPECT_FALSE(ServerAtFault("ERROR (NTS:Unavailable)"));
 }
 
 TEST(Commands, ACorrectionBeyondTheLimitIsMadeOnlyWhenTheUserAgrees) {
