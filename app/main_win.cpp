@@ -2,6 +2,7 @@
 // the real things, then the application object's start-up, which runs the main dialog
 // to its end.
 #include "app/clock_app_win.h"
+#include "engine/nts_client.h"
 #include "framework/afx_win.h"
 #include "framework/context.h"
 #include "framework/system_dll_win.h"
@@ -14,6 +15,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Context real;
     real.showMessage = &ShowMessageBox;
     real.runQuery = &RunQueryInDialog;
+    // The NTS sessions live as long as the program and are never destroyed: a worker
+    // that a time-out detached may still put its session back while the process ends.
+    // The cryptography's DLL is loaded at the first NTS query, not at start-up.
+    real.nts = new CNtsClient(&LoadNtsBackendBesideProgram);
     ScopedContext seams(real);
     theApp.m_lpCmdLine = AfxGetCommandTail();
     theApp.InitInstance();

@@ -31,6 +31,7 @@
 #define IDC_PROP_FALLBACK 1123
 #define IDC_PROP_SAMPLES 1124
 #define IDC_PROP_MAX_CORRECTION 1125
+#define IDC_PROP_NTS 1126
 // The texts beside the controls: greyed with them when policy sets their key.
 #define IDC_PROP_SERVER_LABEL 1130
 #define IDC_PROP_PROTOCOL_LABEL 1131

@@ -42,6 +42,18 @@ BEGIN_MESSAGE_MAP(CSettingsDlg)
     ON_WM_SETTINGCHANGE()
 END_MESSAGE_MAP()
 
+bool CSettingsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                             MessageReply* reply) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_PROP_PROTOCOL &&
+        HIWORD(wParam) == CBN_SELCHANGE) {
+        ShowNtsChoice();
+        *result = 0;
+        *reply = MessageReply::kDefault;
+        return true;
+    }
+    return DispatchMessageMap(this, messageMap, message, wParam, lParam, result, reply);
+}
+
 CSettingsDlg::CSettingsDlg(CWinApp& app, HWND mainWindow)
     : CDialog(IDD_PROPERTY), m_app(app), m_hMainWnd(mainWindow) {}
 
@@ -100,6 +112,13 @@ void CSettingsDlg::ShowPolicy() {
         }
     }
     ShowWindow(GetDlgItem(IDC_POLICY_NOTE), anySet ? SW_SHOWNA : SW_HIDE);
+    ShowNtsChoice();
+}
+
+void CSettingsDlg::ShowNtsChoice() {
+    const int protocol =
+        static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_PROP_PROTOCOL, CB_GETCURSEL, 0, 0));
+    EnableWindow(GetDlgItem(IDC_PROP_NTS), NtsChoiceEnabled(protocol, m_policy) ? TRUE : FALSE);
 }
 
 void CSettingsDlg::ReloadPolicy() {
@@ -137,6 +156,7 @@ void CSettingsDlg::FillList(int id, unsigned firstText, int count) {
 void CSettingsDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_PROP_SERVER, m_form.server);
     DDX_CBIndex(pDX, IDC_PROP_PROTOCOL, m_form.protocol);
+    DDX_Check(pDX, IDC_PROP_NTS, m_form.nts);
     DDX_Text(pDX, IDC_PROP_TIMEOUT, m_form.timeOut);
     DDX_Check(pDX, IDC_PROP_REFERENCE, m_form.referenceCheck);
     DDX_Text(pDX, IDC_PROP_REFERENCE_HOURS, m_form.referenceHours);

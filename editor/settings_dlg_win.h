@@ -49,6 +49,8 @@ class CSettingsDlg : public CDialog {
     // Takes the policy again: the keys it sets, or set until now, show the values now
     // in force; what the user typed elsewhere stays.
     void ReloadPolicy();
+    // The NTS check box: open to the user only while SNTP is chosen and policy leaves it.
+    void ShowNtsChoice();
 
     CWinApp& m_app;
     HWND m_hMainWnd;
@@ -57,5 +59,11 @@ class CSettingsDlg : public CDialog {
     SettingsForm m_form;
     bool m_bEnding = false;  // the user has ended the dialog
 
-    DECLARE_MESSAGE_MAP(CSettingsDlg)
+    // The message map as DECLARE_MESSAGE_MAP makes it, and besides it the protocol list's
+    // change of choice, a notification that the map's commands do not take.
+  protected:
+    using ThisClass = CSettingsDlg;
+    static const MessageMapEntry<CSettingsDlg> messageMap[];
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                   MessageReply* reply) override;
 };

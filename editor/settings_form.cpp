@@ -81,6 +81,7 @@ const Switch kSwitches[] = {
     {"IconicStart", &SettingsForm::iconicStart, &ProfileSettings::iconicStart},
     {"indicatorline", &SettingsForm::indicatorLine, &ProfileSettings::indicatorLine},
     {"WindowPos", &SettingsForm::windowPos, &ProfileSettings::windowPos},
+    {"nts", &SettingsForm::nts, &ProfileSettings::nts},
 };
 
 }  // namespace
@@ -113,6 +114,7 @@ SettingsForm FormFromSettings(const ProfileSettings& s) {
     form.fallbackServers = s.fallbackServers;
     form.samples = s.samples >= 1 && s.samples <= kMostSamples ? s.samples - 1 : 0;
     form.maxCorrection = Number(s.maxCorrection);
+    form.nts = s.nts;
     return form;
 }
 
@@ -180,9 +182,10 @@ FormProblem SettingsFromForm(const SettingsForm& form, const ProfileSettings& lo
     return {};
 }
 
-const KeyControls kKeyControls[17] = {
+const KeyControls kKeyControls[18] = {
     {"DefaultServer", {IDC_PROP_SERVER_LABEL, IDC_PROP_SERVER}},
     {"protocol", {IDC_PROP_PROTOCOL_LABEL, IDC_PROP_PROTOCOL}},
+    {"nts", {IDC_PROP_NTS}},
     {"TimeOut", {IDC_PROP_TIMEOUT_LABEL, IDC_PROP_TIMEOUT, IDC_PROP_TIMEOUT_UNIT}},
     {"ServerReferenceTime",
      {IDC_PROP_REFERENCE, IDC_PROP_REFERENCE_HOURS, IDC_PROP_REFERENCE_UNIT}},
@@ -205,6 +208,10 @@ const KeyControls kKeyControls[17] = {
     {"MaxCorrection",
      {IDC_PROP_MAX_CORRECTION_LABEL, IDC_PROP_MAX_CORRECTION, IDC_PROP_MAX_CORRECTION_UNIT}},
 };
+
+bool NtsChoiceEnabled(int protocol, const ProfileSource& policy) {
+    return !policy.Has("nts") && ProtocolAt(protocol) == kProtocolSntp;
+}
 
 MapSource PolicySnapshot(const ProfileSource& policy) {
     MapSource snapshot;

@@ -37,6 +37,7 @@ struct SettingsForm {
     CString fallbackServers;  // names by commas
     int samples = 0;          // list: 0 one request, ... 7 eight
     CString maxCorrection;    // hours, 0 for no limit
+    int nts = 0;              // SNTP authenticated by NTS
 };
 
 SettingsForm FormFromSettings(const ProfileSettings& settings);
@@ -67,7 +68,12 @@ struct KeyControls {
     int controls[6];
 };
 // Every key that the editor shows, WindowPos's restore flag among them.
-extern const KeyControls kKeyControls[17];
+extern const KeyControls kKeyControls[18];
+
+// Whether the user may switch NTS with the protocol list at protocol (its index): only
+// for SNTP, the one protocol that NTS authenticates, and only while policy leaves nts
+// to the user.
+bool NtsChoiceEnabled(int protocol, const ProfileSource& policy);
 
 // The editor's keys that policy sets, with the policy's texts, read once: the editor
 // works on what was in force when it read the policy, not on what changes under it.

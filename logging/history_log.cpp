@@ -95,7 +95,7 @@ long long TimeTextToSeconds(const CString& text) {
 
 int WriteHistoryRecord(const std::wstring& path, const CString& pcTimeText, const CString& server,
                        Protocol protocol, int mode, const CString& detail,
-                       const CString& serverTimeText, const int* pcZoneOffset) {
+                       const CString& serverTimeText, const int* pcZoneOffset, bool authenticated) {
     // A time that the runtime cannot convert gives no difference rather than a
     // made-up one.
     CString difference = "x";
@@ -108,8 +108,9 @@ int WriteHistoryRecord(const std::wstring& path, const CString& pcTimeText, cons
     // Lines end in CR LF on disk whatever the platform, as a text-mode file on Windows.
     CString line;
     line.Format("%s, %s, %7s, %6s, %s, %s, %s\r\n", OneLine(pcTimeText).c_str(),
-                OneLine(server).c_str(), ProtocolName(protocol), mode == 0 ? "check" : "adjust",
-                OneLine(detail).c_str(), OneLine(serverTimeText).c_str(), difference.GetString());
+                OneLine(server).c_str(), authenticated ? "NTS" : ProtocolName(protocol),
+                mode == 0 ? "check" : "adjust", OneLine(detail).c_str(),
+                OneLine(serverTimeText).c_str(), difference.GetString());
 
     // Opened and closed per record, so that each record is on disk when the call returns.
     ScopedFile file = OpenForAppend(path);

@@ -17,12 +17,14 @@ std::wstring HistoryLogPath(const std::wstring& profilePath);
 // time). The server's text is read in the C runtime's zone, in which the program writes
 // an instant; the PC's text in the zone pcZoneOffset seconds east of UTC when given (the
 // PC's own), in the runtime's zone as well otherwise (a DAYTIME text has no zone of its
-// own: both are read alike, and the zone cancels out). Runs on the user-interface thread. 1 when the line was
-// written; 0 (after the message box "Can not open the logfile" when the file would not
-// open) otherwise.
+// own: both are read alike, and the zone cancels out). A query that NTS authenticated
+// (authenticated) has "NTS" in the protocol's place. Runs on the user-interface thread.
+// 1 when the line was written; 0 (after the message box "Can not open the logfile" when
+// the file would not open) otherwise.
 int WriteHistoryRecord(const std::wstring& path, const CString& pcTimeText, const CString& server,
                        Protocol protocol, int mode, const CString& detail,
-                       const CString& serverTimeText, const int* pcZoneOffset = nullptr);
+                       const CString& serverTimeText, const int* pcZoneOffset = nullptr,
+                       bool authenticated = false);
 
 // Reads a time text by the fixed positions of the layout Www Mmm DD HH:MM:SS YYYY (the
 // year being the last four characters) as C runtime local time. Seconds since 1970, or

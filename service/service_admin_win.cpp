@@ -194,8 +194,8 @@ std::wstring StateText(DWORD state) {
 void PrintAnswer(const ServiceAnswer& answer) {
     const CommandOutcome& o = answer.outcome;
     ConsoleLine(L"  結果: " + Widen(o.HistoryDetail()));
-    ConsoleLine(L"  サーバ: " + Widen(answer.server) + L" (" + Widen(ProtocolName(answer.protocol)) +
-                L")");
+    const char* protocol = o.authenticated ? "NTS" : ProtocolName(answer.protocol);
+    ConsoleLine(L"  サーバ: " + Widen(answer.server) + L" (" + Widen(protocol) + L")");
     ConsoleLine(L"  サーバ時刻: " + Widen(o.serverTimeText));
     ConsoleLine(L"  PC時刻: " + Widen(o.pcTimeText));
 }

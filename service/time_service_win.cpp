@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/commands.h"
+#include "engine/nts_client.h"
 #include "framework/clock.h"
 #include "framework/context.h"
 #include "logging/history_log.h"
@@ -36,6 +37,14 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     theService = &service;
     service.Main();
     theService = nullptr;
+}
+
+// The NTS sessions of the process, bound for the service's queries. Never destroyed: a
+// worker that a stop abandoned may still put its session back while the process ends.
+// The cryptography's DLL is loaded at the first NTS query, not when the service starts.
+CNtsClient& ServiceNtsClient() {
+    static CNtsClient* const client = new CNtsClient(&LoadNtsBackendBesideProgram);
+    return *client;
 }
 
 // The C runtime's local time is Japan's for every text the service writes, as in the
@@ -143,7 +152,10 @@ void CTimeService::Main() {
     FixRuntimeZoneAtJst();
     PrepareServiceDataFolder();
     SetQueryStopEvent(m_hStop.Get());
-    ScopedContext seams(CurrentContext().With(&RunQueryUntilStopped).With(&ReportMessageEvent));
+    ScopedContext seams(CurrentContext()
+                            .With(&RunQueryUntilStopped)
+                            .With(&ReportMessageEvent)
+                            .With(&ServiceNtsClient()));
 
     CAdjustChannel channel(
         [this] {
@@ -163,6 +175,8 @@ void CTimeService::Main() {
 
     SetEvent(m_hStop.Get());
     channel.Stop();
+    // A stopped service keeps no keys: it starts again with a fresh key establishment.
+    ServiceNtsClient().Forget();
     if (socketsReady) WSACleanup();
     Report(SERVICE_STOPPED);
 }
@@ -283,16 +297,18 @@ ServiceAnswer CTimeService::AdjustAndRecord() {
     if (settings.logFile) {
         WriteHistoryRecord(ServiceHistoryPath(), o.pcTimeText, answer.server, settings.protocol,
                            kModeAdjust, o.HistoryDetail(), o.serverTimeText,
-                           o.pcZoneOffset ? &*o.pcZoneOffset : nullptr);
+                           o.pcZoneOffset ? &*o.pcZoneOffset : nullptr, o.authenticated);
     }
+    // The events name the protocol as the history does.
+    const CString protocol = o.authenticated ? "NTS" : ProtocolName(settings.protocol);
     if (o.statusText == kTooFar) {
         CString limit;
         limit.Format("%i", settings.maxCorrection);
-        const CString inserts[6] = {answer.server, ProtocolName(settings.protocol), o.errorText,
-                                    o.pcTimeText,  limit,          o.serverTimeText};
+        const CString inserts[6] = {answer.server, protocol,     o.errorText,
+                                    o.pcTimeText,  limit,        o.serverTimeText};
         ReportServiceEvent(kEventTooFar, true, inserts, 6);
     } else {
-        const CString inserts[4] = {answer.server, ProtocolName(settings.protocol),
+        const CString inserts[4] = {answer.server, protocol,
                                     o.success ? o.serverTimeText : o.HistoryDetail(), o.pcTimeText};
         ReportServiceEvent(o.success ? kEventClockSet : kEventAdjustFailed, !o.success, inserts, 4);
     }

@@ -40,6 +40,9 @@ CString EncodeServiceAnswer(const ServiceAnswer& answer) {
     Field(out, "error", o.errorText);
     Field(out, "server", answer.server);
     Field(out, "protocol", ProtocolName(answer.protocol));
+    // Only when it was: an answer without the field reads as plain SNTP, as an earlier
+    // service's did.
+    if (o.authenticated) Field(out, "nts", "1");
     Field(out, "servertime", o.serverTimeText);
     Field(out, "pctime", o.pcTimeText);
     if (o.pcZoneOffset) {
@@ -86,6 +89,7 @@ bool DecodeServiceAnswer(const char* bytes, int length, ServiceAnswer* answer) {
     decoded.outcome.pcTimeText = AnswerField(encoded, "pctime");
     decoded.server = AnswerField(encoded, "server");
     decoded.protocol = ProtocolFromName(AnswerField(encoded, "protocol"));
+    decoded.outcome.authenticated = AnswerField(encoded, "nts") == "1";
     const CString zone = AnswerField(encoded, "zone");
     if (!zone.IsEmpty()) {
         decoded.outcome.pcZoneOffset =

@@ -1,8 +1,8 @@
 // The link between the PC's users and the time service: a named pipe that any user
 // may open, one fixed request (adjust now, with the service's own settings), and the
-// service's answer: the outcome of its adjustment and the server and protocol it
-// asked. The main window, the service's adjust command and the service itself take
-// the request and the answer's form from here.
+// service's answer: the outcome of its adjustment, the server and protocol it asked,
+// and whether NTS authenticated the answer. The main window, the service's adjust
+// command and the service itself take the request and the answer's form from here.
 #pragma once
 
 #include "engine/commands.h"

@@ -60,9 +60,9 @@ int LayeredSource::Int(const char* key, int defaultValue) const {
     return holder ? holder->Int(key, defaultValue) : defaultValue;
 }
 
-const char* const kMachineKeys[9] = {"DefaultServer",   "protocol", "TimeOut",
-                                     "ErrorRetry",      "AdjustAt", "logfile",
-                                     "FallbackServers", "Samples",  "MaxCorrection"};
+const char* const kMachineKeys[10] = {"DefaultServer", "protocol", "TimeOut",         "ErrorRetry",
+                                      "AdjustAt",      "logfile",  "FallbackServers", "Samples",
+                                      "MaxCorrection", "nts"};
 
 const MapSource& MachineDefaults() {
     static const MapSource defaults({
@@ -75,6 +75,7 @@ const MapSource& MachineDefaults() {
         {"FallbackServers", "ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp"},
         {"Samples", "4"},
         {"MaxCorrection", "15"},
+        {"nts", "0"},
     });
     return defaults;
 }

@@ -54,11 +54,11 @@ class LayeredSource : public ProfileSource {
 };
 
 // The keys that the time service reads, in the order the status command lists them.
-extern const char* const kMachineKeys[9];
+extern const char* const kMachineKeys[10];
 
 // The service's values where neither policy nor its parameters give one: the sample
 // profile's server and protocol, its time-out, retries off, no daily time, history on,
-// and its fallback servers, samples and correction limit.
+// its fallback servers, samples and correction limit, and plain SNTP (nts off).
 const MapSource& MachineDefaults();
 
 // The service's settings: policy over the parameters over the defaults.

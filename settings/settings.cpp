@@ -39,6 +39,11 @@ CString TrimmedList(const CString& list) {
     return CString(joined.data(), static_cast<int>(joined.size()));
 }
 
+// NTS authenticates SNTP alone.
+bool AuthenticatedSntp(const ProfileSettings& settings) {
+    return settings.nts != 0 && settings.protocol == kProtocolSntp;
+}
+
 }  // namespace
 
 ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileSettings& kept) {
@@ -97,6 +102,9 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
     // A negative or unreadable limit is none; a larger one than a year is a year, still
     // a limit, as whoever wrote it wanted one.
     s.maxCorrection = std::min(std::max(profile.Int("MaxCorrection", 0), 0), kLongestMaxCorrection);
+    // Authenticated time asks every server for NTS, which a server may not offer: only
+    // a plain 1 turns it on, so that no stray value makes queries fail that worked before.
+    s.nts = profile.Text("nts") == "1" ? 1 : 0;
     return s;
 }
 
@@ -122,7 +130,12 @@ ServerQuery QueryOf(const ProfileSettings& settings) {
     }
     query.samples = settings.samples;
     query.maxCorrectionHours = settings.maxCorrection;
+    query.nts = AuthenticatedSntp(settings);
     return query;
+}
+
+const char* ShownProtocolName(const ProfileSettings& settings) {
+    return AuthenticatedSntp(settings) ? "NTS" : ProtocolName(settings.protocol);
 }
 
 std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
@@ -155,6 +168,7 @@ std::vector<ProfileEntry> ProfileEntries(const ProfileSettings& s) {
         {"FallbackServers", s.fallbackServers},
         {"Samples", numbers({s.samples}, "")},
         {"MaxCorrection", numbers({s.maxCorrection}, "")},
+        {"nts", numbers({s.nts != 0 ? 1 : 0}, "")},
     };
 }
 

@@ -54,6 +54,7 @@ struct ProfileSettings {
     CString fallbackServers;          // FallbackServers: names or addresses, by commas
     int samples = 1;                  // Samples: SNTP requests a query, 1 to 8
     int maxCorrection = 0;            // MaxCorrection: hours, 0 for no limit
+    int nts = 0;                      // nts: SNTP authenticated by NTS, 1 or 0
 };
 
 // Reads every key of section Property. ServerReferenceTime's and WindowPos's numbers
@@ -63,8 +64,13 @@ ProfileSettings ReadProfileSettings(const ProfileSource& profile, const ProfileS
 
 // What a check or an adjustment asks of the server under these settings: the window's
 // commands and the time service's adjustments alike. Of the fallback servers, the
-// first kMostFallbackServers names are asked.
+// first kMostFallbackServers names are asked. NTS authenticates SNTP only: TIME and
+// DAYTIME are asked as ever whatever nts says.
 ServerQuery QueryOf(const ProfileSettings& settings);
+
+// The protocol as the main window names it: "NTS" for SNTP with nts on, otherwise the
+// protocol's own name.
+const char* ShownProtocolName(const ProfileSettings& settings);
 
 // The most fallback servers that one query asks: with a time-out each, more would keep
 // the user (or the service's caller) waiting for minutes.

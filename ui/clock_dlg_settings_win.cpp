@@ -29,7 +29,8 @@ void CClockDlg::LoadSettings() {
     m_retry.manualStart = 0;
     m_retry.scheduledStart = 0;
     SetDlgItemText(IDC_SERVER, m_settings.server);
-    SetDlgItemText(IDC_PROTOCOL, ProtocolName(m_settings.protocol));
+    // Authenticated SNTP shows as NTS: the user sees which of the two the queries use.
+    SetDlgItemText(IDC_PROTOCOL, ShownProtocolName(m_settings));
     m_statusLine.ShowTexts(m_settings);
     ShowRetryText(Series().CountText());
     ArmAdjustAtTimer();

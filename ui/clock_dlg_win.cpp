@@ -162,7 +162,8 @@ void CClockDlg::RecordHistory(int mode, const CommandOutcome& outcome, const CSt
                        byService ? byService->server : asked,
                        byService ? byService->protocol : m_settings.protocol, mode, detail,
                        outcome.serverTimeText,
-                       outcome.pcZoneOffset ? &*outcome.pcZoneOffset : nullptr);
+                       outcome.pcZoneOffset ? &*outcome.pcZoneOffset : nullptr,
+                       outcome.authenticated);
 }
 
 template <class Command>

@@ -13,7 +13,7 @@ EXPECTED = {"DefaultServer": ("text", None), "protocol": ("enum", ["SNTP", "time
             "TimeOut": ("decimal", None), "ErrorRetry": ("text", None),
             "AdjustAt": ("text", None), "logfile": ("boolean", ["1", "0"]),
             "FallbackServers": ("text", None), "Samples": ("decimal", None),
-            "MaxCorrection": ("decimal", None)}
+            "MaxCorrection": ("decimal", None), "nts": ("boolean", ["1", "0"])}
 # The range of each decimal, as the program takes it: a wider one would let an administrator
 # set a value that the program reads as another.
 RANGES = {"TimeOut": ("1", "60"), "Samples": ("1", "8"), "MaxCorrection": ("0", "8760")}
@@ -21,7 +21,7 @@ RANGES = {"TimeOut": ("1", "60"), "Samples": ("1", "8"), "MaxCorrection": ("0", 
 # a value means beyond its number.
 HELP_MENTIONS = {"ErrorRetry": ["1,3,5,1"], "AdjustAt": ["1,7:30", "07:30"],
                  "FallbackServers": ["ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp"],
-                 "MaxCorrection": ["8760", "ERROR (too-far)"]}
+                 "MaxCorrection": ["8760", "ERROR (too-far)"], "Nts": ["SNTP", "4460", "NTS"]}
 problems = []
 
 

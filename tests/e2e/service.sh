@@ -100,7 +100,7 @@ expect 0 '  DefaultServer = 127.0.0.1  （サービスのパラメーター）' 
   '  protocol = SNTP  （サービスのパラメーター）' '前回の結果:' '  結果: OK' \
   '  FallbackServers =   （サービスのパラメーター）' \
   '  サーバ: 127.0.0.1 (SNTP)' '記録: C:\ProgramData\Tavrino\TavrinoService.log'
-for key in TimeOut ErrorRetry AdjustAt logfile Samples MaxCorrection; do
+for key in TimeOut ErrorRetry AdjustAt logfile Samples MaxCorrection nts; do
   grep -qE "^  $key = [0-9,:]+  （既定値）$" <<<"$out" || fail "status: $key not a default: $out"
 done
 grep -qE '^サービス: 停止' <<<"$out" || fail "status: the service's state: $out"

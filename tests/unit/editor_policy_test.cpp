@@ -49,7 +49,7 @@ TEST(EditorPolicy, EveryKeyTheEditorWritesHasItsControlsAndEveryControlOneKey) {
     EXPECT_EQ(keys, written);
     for (int id = IDC_PROP_SERVER; id <= IDC_PROP_ADJUST_MINUTE; ++id) dialog.insert(id);
     for (int id = IDC_PROP_SERVER_LABEL; id <= IDC_PROP_ADJUST_MINUTE_UNIT; ++id) dialog.insert(id);
-    for (int id = IDC_PROP_FALLBACK; id <= IDC_PROP_MAX_CORRECTION; ++id) dialog.insert(id);
+    for (int id = IDC_PROP_FALLBACK; id <= IDC_PROP_NTS; ++id) dialog.insert(id);
     for (int i = IDC_PROP_FALLBACK_LABEL; i <= IDC_PROP_MAX_CORRECTION_UNIT; ++i) dialog.insert(i);
     EXPECT_EQ(controls, dialog);
 }
@@ -60,7 +60,7 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
         "DefaultServer=policy.example.jp protocol=SNTP TimeOut=7 ServerReferenceTime=0,12 "
         "CurrentTimeDisplay=1,2,1 logfile=1 beep=1 AutoAdjust=1 AutoTerminate=1 "
         "IconicStart=1 indicatorline=1 WindowPos=1 ErrorRetry=1,5,10,2 AdjustAt=1,6:45 "
-        "FallbackServers=p1.example.jp,p2.example.jp Samples=4 MaxCorrection=15");
+        "FallbackServers=p1.example.jp,p2.example.jp Samples=4 MaxCorrection=15 nts=1");
     const ProfileSettings users = Settings(
         "DefaultServer=user.example.jp protocol=daytime TimeOut=20 ServerReferenceTime=1,3 "
         "CurrentTimeDisplay=0,1,0 ErrorRetry=0,2,7,1 AdjustAt=0,23:10 "
@@ -120,6 +120,31 @@ TEST(EditorForm, FallbackSamplesAndLimitAreCheckedAndWrittenAsTheReaderReadsThem
         auto w = Written(Entries(again));
         EXPECT_EQ(w["FallbackServers"] + "|" + w["Samples"] + "|" + w["MaxCorrection"], expected);
     }
+}
+
+// The NTS check box by the protocol chosen (list index, -1 none) and the policy: the user's
+// only for SNTP while policy leaves nts alone; the choice itself is written either way.
+TEST(EditorForm, NtsIsTheUsersChoiceOnlyForSntpAndWithoutPolicy) {
+    const struct {
+        int protocol;
+        const char* policy;
+        bool enabled;
+    } rows[] = {
+        {0, "", true},          {1, "", false},           {2, "", false},
+        {-1, "", false},        {0, "nts=0", false},      {0, "nts=1", false},
+        {0, "protocol=time", true},  // the list shows what is chosen; nts is still the user's
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(NtsChoiceEnabled(row.protocol, Texts(row.policy)), row.enabled)
+            << row.protocol << " " << row.policy;
+    }
+    const ProfileSettings loaded = Settings("DefaultServer=a protocol=time nts=1");
+    SettingsForm form = FormFromSettings(loaded);
+    EXPECT_EQ(form.nts, 1);
+    form.nts = 0;
+    ProfileSettings saved;
+    ASSERT_EQ(SettingsFromForm(form, loaded, &saved).control, 0);
+    EXPECT_EQ(Written(Entries(saved))["nts"], "0");
 }
 
 TEST(EditorPolicy, TheSnapshotHoldsTheEditorsKeysThatPolicySets) {

@@ -20,10 +20,10 @@ class HistoryLog : public testing::Test {
     // The record goes where the program puts it: beside the profile. The protocol
     // is a number here, so that a value outside the three can be written too.
     int Write(const char* pc, const char* server, int protocol, int mode, const char* detail,
-              const char* serverTime, const int* pcZone = nullptr) {
+              const char* serverTime, const int* pcZone = nullptr, bool authenticated = false) {
         return WriteHistoryRecord(HistoryLogPath(Wide(dir.File(m_profile))), pc, server,
                                   static_cast<Protocol>(protocol), mode, detail, serverTime,
-                                  pcZone);
+                                  pcZone, authenticated);
     }
     void UseProfile(const char* name) { m_profile = name; }
     std::string Log() const { return ReadFileBytes(dir.File("Tavrino.log")); }
@@ -56,6 +56,8 @@ TEST_F(HistoryLog, EachProtocolAndModeHasItsPaddedName) {
     // Any mode other than 0 is an adjustment; an unknown protocol has a blank name.
     EXPECT_EQ(Write(kPcTime, "192.0.2.1", 7, 5, "OK", kServerTime), 1);
     EXPECT_EQ(Write(kPcTime, "192.0.2.1", -1, 1, "OK", kServerTime), 1);
+    // A query that NTS authenticated names it in the protocol's place, in the same width.
+    EXPECT_EQ(Write(kPcTime, "192.0.2.1", 0, 1, "OK", kServerTime, nullptr, true), 1);
     EXPECT_EQ(Log(),
               "Sun Jan 06 12:34:56 2002, 192.0.2.1,    SNTP,  check, OK, "
               "Sun Jan 06 12:34:50 2002, +6\r\n"
@@ -66,6 +68,8 @@ TEST_F(HistoryLog, EachProtocolAndModeHasItsPaddedName) {
               "Sun Jan 06 12:34:56 2002, 192.0.2.1,        , adjust, OK, "
               "Sun Jan 06 12:34:50 2002, +6\r\n"
               "Sun Jan 06 12:34:56 2002, 192.0.2.1,        , adjust, OK, "
+              "Sun Jan 06 12:34:50 2002, +6\r\n"
+              "Sun Jan 06 12:34:56 2002, 192.0.2.1,     NTS, adjust, OK, "
               "Sun Jan 06 12:34:50 2002, +6\r\n");
     EXPECT_TRUE(sink.Messages().empty());
 }

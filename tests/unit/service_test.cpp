@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,9 +21,10 @@ namespace {
 // window's own switches changes nothing here.
 TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     MapSource policy({{"DefaultServer", "policy.example"}, {"AutoAdjust", "1"}, {"logfile", ""},
-                      {"Samples", "2"}});
+                      {"Samples", "2"}, {"nts", "0"}});
     MapSource parameters({{"DefaultServer", "params.example"}, {"protocol", "daytime"},
-                          {"ErrorRetry", "1,2,30,0"}, {"Samples", "8"}, {"MaxCorrection", "0"}});
+                          {"ErrorRetry", "1,2,30,0"}, {"Samples", "8"}, {"MaxCorrection", "0"},
+                          {"nts", "1"}});
     const ProfileSettings s = ReadMachineSettings(policy, parameters);
     EXPECT_EQ(s.server, "policy.example");
     EXPECT_EQ(s.protocol, kProtocolDaytime);
@@ -32,6 +34,7 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     EXPECT_EQ(s.retryInterval, 30000u);
     EXPECT_EQ(s.samples, 2);
     EXPECT_EQ(s.maxCorrection, 0);  // the parameters' no limit over the default's
+    EXPECT_EQ(s.nts, 0);            // the policy's off over the parameters' on
     EXPECT_EQ(s.fallbackServers, "ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp");
     EXPECT_EQ(ReadMachineSettings(MapSource(), MapSource()).server, "ntp.nict.jp");
     // Policy's empty list is no fallback at all; the defaults ask four samples, 15 hours at most.
@@ -41,6 +44,13 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     EXPECT_EQ(bare.fallbackServers, "");
     EXPECT_EQ(bare.samples, 4);
     EXPECT_EQ(bare.maxCorrection, 15);
+    EXPECT_EQ(bare.nts, 0);  // plain SNTP, as the sample profile
+    // nts is a machine key: the service takes it from its parameters, and asks with it.
+    MapSource ntsOn;
+    ntsOn.Set("nts", "1");
+    const ProfileSettings authenticated = ReadMachineSettings(MapSource(), ntsOn);
+    EXPECT_EQ(authenticated.nts, 1);
+    EXPECT_TRUE(QueryOf(authenticated).nts);
 
     const LayeredSource layered({{&policy, SettingOrigin::kPolicy},
                                  {&parameters, SettingOrigin::kParameters},
@@ -49,9 +59,12 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
         {"DefaultServer", SettingOrigin::kPolicy},   {"protocol", SettingOrigin::kParameters},
         {"TimeOut", SettingOrigin::kDefault},        {"AdjustAt", SettingOrigin::kDefault},
         {"logfile", SettingOrigin::kPolicy},         {"beep", SettingOrigin::kNone},
+        {"nts", SettingOrigin::kPolicy},
     };
     for (const auto& [key, origin] : origins) EXPECT_EQ(layered.Origin(key), origin) << key;
     EXPECT_EQ(layered.Text("AdjustAt"), "0,7:30");
+    EXPECT_EQ(MachineDefaults().Text("nts"), "0");
+    EXPECT_EQ(std::count(std::begin(kMachineKeys), std::end(kMachineKeys), std::string("nts")), 1);
 }
 
 // Arguments separated by "|": the command, its server and protocol (-1 none), or
@@ -83,6 +96,7 @@ TEST(ServiceCommandLine, CommandsAndSwitches) {
         {"install|/protocol=time|/protocol=sntp", K::kInvalid, "", -1},
         {"adjust|/server=a", K::kInvalid, "", -1},
         {"install|server=a", K::kInvalid, "", -1},
+        {"install|/nts=1", K::kInvalid, "", -1},  // nts is policy's or the parameters' alone
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -173,6 +187,13 @@ TEST(ServiceLink, AnswersRoundTripAndAnythingElseIsRefused) {
     EXPECT_EQ(decoded.outcome.pcZoneOffset, -3600);
     EXPECT_EQ(decoded.server, answer.server);
     EXPECT_EQ(decoded.protocol, kProtocolDaytime);
+    // Whether NTS authenticated it goes along only when it did; without the field it did not.
+    EXPECT_FALSE(decoded.outcome.authenticated);
+    EXPECT_TRUE(AnswerField(encoded, "nts").IsEmpty());
+    answer.outcome.authenticated = true;
+    const CString withNts = EncodeServiceAnswer(answer);
+    ASSERT_TRUE(DecodeServiceAnswer(withNts.GetString(), withNts.GetLength(), &decoded));
+    EXPECT_TRUE(decoded.outcome.authenticated);
 
     const std::string good(encoded.GetString(), static_cast<std::size_t>(encoded.GetLength()));
     const std::string hostile[] = {

@@ -652,6 +652,35 @@ TEST_F(ClockDialog, AStatusLineSwitchedWhileMinimizedGivesTheRestoredWindowItsHe
     EXPECT_EQ(restoredAgain, fullHeight);
 }
 
+// The protocol field says NTS for SNTP that NTS authenticates: nts exactly 1 with SNTP, read
+// at the start and again when the settings editor has saved; nts does nothing to TIME and DAYTIME.
+TEST_F(ClockDialog, TheProtocolFieldShowsNtsForAuthenticatedSntpOnly) {
+    const struct {
+        const char* profile;
+        const char* shown;
+    } rows[] = {
+        {"protocol=SNTP\r\nnts=1\r\n", "NTS"},      {"protocol=SNTP\r\nnts=0\r\n", "SNTP"},
+        {"protocol=SNTP\r\n", "SNTP"},                {"protocol=SNTP\r\nnts=on\r\n", "SNTP"},
+        {"protocol=time\r\nnts=1\r\n", "time"},     {"protocol=daytime\r\nnts=1\r\n", "daytime"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.profile);
+        std::string shown, reloaded;
+        Run(row.profile, [&](HWND window) {
+            shown = DialogWatch::ItemText(window, IDC_PROTOCOL);
+            // The editor saved the other way round: SNTP, and nts on or off.
+            const bool on = shown != "NTS";
+            WritePrivateProfileStringW(L"Property", L"protocol", L"SNTP", app.GetProfilePath().c_str());
+            WritePrivateProfileStringW(L"Property", L"nts", on ? L"1" : L"0",
+                                       app.GetProfilePath().c_str());
+            SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
+            reloaded = DialogWatch::ItemText(window, IDC_PROTOCOL);
+        });
+        EXPECT_EQ(shown, row.shown);
+        EXPECT_EQ(reloaded, row.shown == std::string("NTS") ? "SNTP" : "NTS");
+    }
+}
+
 TEST_F(ClockDialog, ATimerItDoesNotKnowIsKilled) {
     Run("", [](HWND window) {
         SetTimer(window, 7, 60000, nullptr);
