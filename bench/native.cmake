@@ -20,6 +20,8 @@ if(NOT WIN32)
     target_link_libraries(${target} PRIVATE tavlogging)
     tavrino_warnings(${target})
   endforeach()
+  # The authenticated check (--nts): the cryptography linked in, as the native tests have it.
+  target_link_libraries(engine_query PRIVATE tavnts)
 
   # What scripts/bench builds.
   add_custom_target(bench_native DEPENDS offset_server raw_client spawn_time net_emulator engine_query adjust_precision)

@@ -48,4 +48,11 @@ if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/engine_query.cpp)
   add_executable(engine_query_win ${CMAKE_CURRENT_LIST_DIR}/engine_query.cpp)
   target_link_libraries(engine_query_win PRIVATE tavlogging)
   tavrino_warnings(engine_query_win)
+  # Its --nts loads TavrinoNts.dll from its own folder, as the programs do: a copy there.
+  if(TARGET TavrinoNts)
+    add_dependencies(engine_query_win TavrinoNts)
+    add_custom_command(TARGET engine_query_win POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:TavrinoNts>
+        $<TARGET_FILE_DIR:engine_query_win>)
+  endif()
 endif()

@@ -8,8 +8,11 @@
 #   5. Check click to server time shown, against the sandbox's chronyd (SNTP);
 #      floor: a minimal dialog doing one blocking Winsock exchange per click.
 #   6. Working set and private bytes idle, CPU time idle with the clock display on;
-#      floor: a minimal dialog (one static, DialogBox). Executable sizes.
+#      floor: a minimal dialog (one static, DialogBox). Executable sizes, and that of
+#      TavrinoNts.dll (OpenSSL linked statically).
 #   7. Start-up, CreateProcess to main window visible; floor: the minimal dialog.
+#   7c. The same with nts=1 in the profile and TavrinoNts.dll beside the program,
+#      against the program with nts=0 (the DLL is loaded at the first NTS query only).
 #   1, 2. The engine's query program (engine_query_win.exe, built from the portable
 #      bench/engine_query.cpp) against chronyd: time of one check and absolute offset;
 #      floor: a plain Winsock SNTP client.
@@ -104,6 +107,7 @@ figure6private="6. Private bytes, idle (Wine)"
 figure6cpu="6. CPU time over $idle_seconds s idle, clock display on (Wine)"
 figure7="7. Start-up, CreateProcess to main window visible (Wine)"
 figure7b="7b. Start-up against a floor with the program's manifest"
+figure7c="7c. Start-up with nts=1 in the profile"
 figure1="1. Engine SNTP check time under Wine, N=$engine_queries (chronyd 127.0.0.1)"
 figure2="2. Engine absolute offset under Wine, N=$engine_queries (chronyd 127.0.0.1)"
 
@@ -117,7 +121,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 if [ ${#missing[@]} -ne 0 ]; then
   why="missing ${missing[*]} (build $build first)"
-  for figure in "$figure5" "$figure6ws" "$figure6private" "$figure6cpu" "$figure7"; do
+  for figure in "$figure5" "$figure6ws" "$figure6private" "$figure6cpu" "$figure7" "$figure7c"; do
     error_row "$figure" "$why"
   done
 fi
@@ -125,7 +129,7 @@ fi
 # Executable sizes need no Wine.
 size_of() { stat -c %s "$1" 2>/dev/null; }
 floor_size=$(size_of "$bench/wine_min_dialog.exe")
-for program in Tavrino Quillet; do
+for program in Tavrino Quillet TavrinoSvc; do
   figure="6. Executable size, $program.exe"
   size=$(size_of "$build/$program.exe")
   if [ -n "$size" ] && [ -n "$floor_size" ]; then
@@ -136,10 +140,28 @@ for program in Tavrino Quillet; do
     error_row "$figure" "$program.exe or the minimal dialog is not built"
   fi
 done
+# Authenticated time's cryptography: OpenSSL linked statically into a DLL of its own,
+# which every program loads at its first NTS query only.
+dll_size=$(size_of "$build/TavrinoNts.dll")
+tavrino_size=$(size_of "$build/Tavrino.exe")
+percent() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f %%", 100 * a / b }'; }
+times() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1fx", a / b }'; }
+if [ -n "$dll_size" ] && [ -n "$floor_size" ] && [ -n "$tavrino_size" ]; then
+  row "6. DLL size, TavrinoNts.dll" "$dll_size bytes" "minimal dialog: $floor_size bytes" \
+    "$(times "$dll_size" "$floor_size")" \
+    "OpenSSL 3.0 (libssl, libcrypto) linked statically behind the one export of the NTS table; it is $(percent "$dll_size" "$tavrino_size") of Tavrino.exe ($tavrino_size bytes): linked into each program it would make Tavrino.exe $(times "$((dll_size + tavrino_size))" "$tavrino_size") its size, and the same again in Quillet.exe and TavrinoSvc.exe, which is why it is a DLL, loaded by the programs that ask for NTS and only then"
+  row "6. Tavrino.exe with TavrinoNts.dll counted" "$((tavrino_size + dll_size)) bytes" \
+    "minimal dialog: $floor_size bytes" "$(times "$((tavrino_size + dll_size))" "$floor_size")" \
+    "what a user with nts=1 has on disk for the window program; without the DLL counted the row above: $(times "$tavrino_size" "$floor_size")"
+else
+  error_row "6. DLL size, TavrinoNts.dll" "TavrinoNts.dll, Tavrino.exe or the minimal dialog is not built"
+fi
 
 # What the sizes are made of, section by section (the executables carry no symbols;
 # the Release build keeps them in PROGRAM.exe.debug).
-for program in Tavrino Quillet; do
+for program in Tavrino Quillet TavrinoNts; do
+  file="$build/$program.exe"
+  [ $program = TavrinoNts ] && file="$build/$program.dll"
   parts= code=0 unwind=0 res=0 data=0
   while read -r _ name size _; do
     case "$name" in
@@ -148,24 +170,34 @@ for program in Tavrino Quillet; do
       .pdata | .xdata) unwind=$((unwind + 16#$size)) ;;
       .*) data=$((data + 16#$size)) ;;
     esac
-  done < <(x86_64-w64-mingw32-objdump -h "$build/$program.exe" 2>/dev/null | grep -E '^ +[0-9]+ \.')
+  done < <(x86_64-w64-mingw32-objdump -h "$file" 2>/dev/null | grep -E '^ +[0-9]+ \.')
   [ $code -gt 0 ] && parts="code $((code / 1024)) KB, unwind tables $((unwind / 1024)) KB, resources $((res / 1024)) KB, data $((data / 1024)) KB"
-  [ -n "$parts" ] && row "6. What is in $program.exe" "$parts" "-" "-" \
+  [ -z "$parts" ] && continue
+  if [ $program = TavrinoNts ]; then
+    row "6. What is in TavrinoNts.dll" "$parts" "-" "-" \
+      "nearly all of it OpenSSL: TLS 1.3 with its certificate checks, the key exporter and AES-SIV-CMAC, the ciphers and their tables, and the parts of libcrypto these pull in; the program's own part is the table of engine/nts_backend.h and the trust of Windows' root store"
+    continue
+  fi
+  row "6. What is in ${file##*/}" "$parts" "-" "-" \
     "the code is the program's own and, linked statically, the C++ runtime's exception handling and strings, winpthreads (the posix thread model's threads and locks: the query's worker in Tavrino.exe, the runtime's own locks in both) and mingw-w64's C99 printf with its floating-point conversion (the texts' formats); the unwind tables serve the exceptions; resources are the dialogs, texts, icons and manifest. No stream library is linked, nor the runtime's name demangler (the program has its own terminate handler)"
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  # Two copies of the program, each with its profile beside it: Check with the clock
-  # display off (no pause of a second after the result), idle and start-up with it on.
-  profile() {  # folder, clock display flag
+  # Copies of the program, each with its profile beside it: Check with the clock
+  # display off (no pause of a second after the result), idle and start-up with it on,
+  # and start-up with nts=1.
+  profile() {  # folder, clock display flag[, server, nts flag]
     mkdir -p "$1"
     cp "$build/Tavrino.exe" "$1/"
     [ -f "$build/Quillet.exe" ] && cp "$build/Quillet.exe" "$1/"
-    printf '%s\r\n' '[Property]' DefaultServer=127.0.0.1 protocol=SNTP logfile=1 \
-      "CurrentTimeDisplay=$2,0,0" >"$1/Tavrino.INI"
+    printf '%s\r\n' '[Property]' "DefaultServer=${3:-127.0.0.1}" protocol=SNTP logfile=1 \
+      "CurrentTimeDisplay=$2,0,0" "nts=${4:-0}" >"$1/Tavrino.INI"
   }
   profile "$work/check" 0
   profile "$work/idle" 1
+  # As a user with authenticated time has it: the DLL beside the program.
+  profile "$work/nts" 1 nts.tavrino.test 1
+  [ -f "$build/TavrinoNts.dll" ] && cp "$build/TavrinoNts.dll" "$work/nts/"
 
   started=$(date +%s)
   drive $((60 + check_rounds)) check "$work/check/Tavrino.exe" "$bench/wine_sntp_dialog.exe" \
@@ -179,6 +211,9 @@ if [ ${#missing[@]} -eq 0 ]; then
   RELABEL="s/^| 7\. Start-up,/| $figure7b,/; s/| minimal dialog:/| minimal dialog with the manifest:/" \
     drive $((60 + 10 * start_rounds)) startup "$work/idle/Tavrino.exe" \
     "$bench/wine_min_dialog_styled.exe" "$start_rounds" "$figure7b"
+  # The program against itself: nts=1 (and the DLL beside it) against nts=0.
+  drive $((60 + 10 * start_rounds)) startup-nts "$work/nts/Tavrino.exe" \
+    "$work/idle/Tavrino.exe" "$start_rounds" "$figure7c"
   echo "wine_bench: the program's figures took $(($(date +%s) - started)) s" >&2
 fi
 

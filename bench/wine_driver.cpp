@@ -5,9 +5,13 @@
 //   wine_driver check   TAVRINO_EXE FLOOR_EXE ROUNDS   Check click to server time shown
 //   wine_driver idle    TAVRINO_EXE FLOOR_EXE SECONDS  working set, private bytes, CPU
 //   wine_driver startup TAVRINO_EXE FLOOR_EXE ROUNDS   process start to window visible
+//   wine_driver startup-nts NTS_EXE PLAIN_EXE ROUNDS   the same, the program against itself
 //
 // check: FLOOR_EXE is the SNTP dialog (one blocking exchange on its window's thread);
-// idle and startup: the minimal dialog. Each program is found by the window property
+// idle and startup: the minimal dialog. startup-nts: two copies of the program, the
+// first with nts=1 in its profile and TavrinoNts.dll beside it, the second with nts=0;
+// it also tells whether the DLL was loaded once the window was visible, and, to show
+// that this look can see the DLL at all, whether it is loaded after one Check. Each program is found by the window property
 // it carries (Tavrino's is its executable's base name). The two programs take turns
 // round by round, and each round changes which goes first. Every wait is bounded; the
 // started programs belong to a job that ends them should this driver end early.
@@ -563,15 +567,46 @@ int RunIdle(const std::string& tavrinoExe, const std::string& floorExe, int seco
 
 // ---- 7. Start-up ----
 
+const wchar_t kNtsDll[] = L"TavrinoNts.dll";
+
+// Whether the process has a module of that file name loaded: 1 or 0, or -1 when its
+// modules cannot be listed.
+int HasModule(HANDLE process, const wchar_t* name) {
+    std::vector<HMODULE> modules(256);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD needed = 0;
+        const DWORD bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        if (!EnumProcessModulesEx(process, modules.data(), bytes, &needed, LIST_MODULES_ALL)) {
+            return -1;
+        }
+        if (needed <= bytes) {
+            modules.resize(needed / sizeof(HMODULE));
+            for (HMODULE module : modules) {
+                wchar_t base[MAX_PATH] = {};
+                if (GetModuleBaseNameW(process, module, base, MAX_PATH) &&
+                    _wcsicmp(base, name) == 0) {
+                    return 1;
+                }
+            }
+            return 0;
+        }
+        modules.resize(needed / sizeof(HMODULE) + 16);
+    }
+    return -1;
+}
+
 struct StartResult {
     bool ok = false;
     double ms = 0;
     std::string why;
+    int moduleLoaded = -1;  // of the module asked about, once the window was visible
 };
 
 // Starts the program and looks every millisecond for its window with the property,
-// until it is visible; then closes it with its Close button.
-StartResult MeasureStart(const std::string& exe, const char* property) {
+// until it is visible; then, when asked, whether the module is loaded, and closes it
+// with its Close button.
+StartResult MeasureStart(const std::string& exe, const char* property,
+                         const wchar_t* module = nullptr) {
     StartResult result;
     Child child;
     double start = 0;
@@ -598,33 +633,49 @@ StartResult MeasureStart(const std::string& exe, const char* property) {
         }
         Sleep(1);
     }
+    if (result.ok && module) result.moduleLoaded = HasModule(child.Handle(), module);
     if (!child.Close(window) && result.ok) {
         result.why = "did not end on its Close button";
     }
     return result;
 }
 
-int RunStartup(const std::string& tavrinoExe, const std::string& floorExe, int rounds) {
-    const std::string figure = "7. Start-up, CreateProcess to main window visible (Wine)";
+// What a start-up comparison sets against the program: the floor's window property
+// and its name in the row, and the module whose loading is looked at, if any.
+struct StartFloor {
+    std::string figure;
+    const char* property;
+    std::string label;
+    const wchar_t* module;
+};
+
+int RunStartup(const std::string& tavrinoExe, const std::string& floorExe, int rounds,
+               const StartFloor& floor) {
+    const std::string& figure = floor.figure;
     // One start of each first, not counted: Wine maps the DLLs for the first time.
-    const StartResult firstOurs = MeasureStart(tavrinoExe, kTavrinoProperty);
-    const StartResult firstTheirs = MeasureStart(floorExe, kMinDialogProperty);
+    const StartResult firstOurs = MeasureStart(tavrinoExe, kTavrinoProperty, floor.module);
+    const StartResult firstTheirs = MeasureStart(floorExe, floor.property);
     if (!firstOurs.ok || !firstTheirs.ok) {
         ErrorRow(figure, "first start failed: Tavrino " + (firstOurs.ok ? "ok" : firstOurs.why) +
-                             ", minimal dialog " + (firstTheirs.ok ? "ok" : firstTheirs.why));
+                             ", " + floor.label + " " + (firstTheirs.ok ? "ok" : firstTheirs.why));
         return 1;
     }
     std::vector<double> oursMs, theirsMs;
     std::string failures;
+    int loaded = firstOurs.moduleLoaded == 1 ? 1 : 0;
+    int looked = firstOurs.moduleLoaded >= 0 ? 1 : 0;
     for (int round = 0; round < rounds; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool tavrinoTurn = (turn == 0) == (round % 2 == 0);
-            const StartResult r = tavrinoTurn ? MeasureStart(tavrinoExe, kTavrinoProperty)
-                                              : MeasureStart(floorExe, kMinDialogProperty);
+            const StartResult r = tavrinoTurn
+                                      ? MeasureStart(tavrinoExe, kTavrinoProperty, floor.module)
+                                      : MeasureStart(floorExe, floor.property);
             if (r.ok) (tavrinoTurn ? oursMs : theirsMs).push_back(r.ms);
+            if (r.moduleLoaded >= 0) ++looked;
+            if (r.moduleLoaded == 1) ++loaded;
             if (!r.why.empty()) {
                 failures += std::string(failures.empty() ? "" : "; ") +
-                            (tavrinoTurn ? "Tavrino " : "minimal dialog ") + r.why;
+                            (tavrinoTurn ? "Tavrino " : floor.label + " ") + r.why;
             }
         }
     }
@@ -633,19 +684,55 @@ int RunStartup(const std::string& tavrinoExe, const std::string& floorExe, int r
         return 1;
     }
     const Stats a = Summarise(oursMs), b = Summarise(theirsMs);
-    Row(figure, MsDistribution(a), "minimal dialog: " + MsDistribution(b),
-        Ratio(a.median, b.median),
+    std::string notes =
         "alternating rounds; IsWindowVisible polled in 1 ms steps; first start (not counted): " +
-            Ms(firstOurs.ms) + " vs " + Ms(firstTheirs.ms) + "; p90 ratio " +
-            Ratio(a.p90, b.p90) + (failures.empty() ? "" : "; " + failures));
+        Ms(firstOurs.ms) + " vs " + Ms(firstTheirs.ms) + "; p90 ratio " + Ratio(a.p90, b.p90);
+    if (floor.module) {
+        notes += "; TavrinoNts.dll loaded once the window was visible: " + std::to_string(loaded) +
+                 " of " + std::to_string(looked) + " starts (EnumProcessModulesEx)";
+    }
+    if (!failures.empty()) notes += "; " + failures;
+    Row(figure, MsDistribution(a), floor.label + ": " + MsDistribution(b),
+        Ratio(a.median, b.median), notes);
     return 0;
+}
+
+// Whether the DLL is loaded after one Check with nts=1: the look that found it absent
+// at start-up must find it here, or its absence proved nothing.
+std::string ModuleAfterCheck(const std::string& exe) {
+    Child child;
+    if (!child.Start(exe)) return "the program did not start";
+    HWND window = WaitForWindowWithProperty(kTavrinoProperty, child.Id(), kWindowWaitMs);
+    if (!window) return "its window did not appear";
+    const int before = HasModule(child.Handle(), kNtsDll);
+    const CheckResult check = MeasureCheck(window, child.Id());
+    const int after = HasModule(child.Handle(), kNtsDll);
+    child.Close(window);
+    const auto said = [](int state) {
+        return state < 0 ? std::string("unknown") : state ? std::string("yes") : std::string("no");
+    };
+    return "loaded before the first Check: " + said(before) + ", after it: " + said(after) +
+           " (the Check: \"" + check.text + "\", " + Ms(check.ms) + ")";
+}
+
+int RunStartupNts(const std::string& ntsExe, const std::string& plainExe, int rounds) {
+    const StartFloor floor{"7c. Start-up with nts=1 in the profile, CreateProcess to main window "
+                           "visible (Wine)",
+                           kTavrinoProperty, "the same program with nts=0", kNtsDll};
+    const int status = RunStartup(ntsExe, plainExe, rounds, floor);
+    if (status == 0) {
+        Row("7c. TavrinoNts.dll after a Check with nts=1 (Wine)", ModuleAfterCheck(ntsExe), "-", "-",
+            "the DLL is loaded at the first query that asks for NTS; the same look as above");
+    }
+    return status;
 }
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: wine_driver check TAVRINO_EXE SNTP_DIALOG_EXE ROUNDS\n"
                  "       wine_driver idle TAVRINO_EXE MIN_DIALOG_EXE SECONDS\n"
-                 "       wine_driver startup TAVRINO_EXE MIN_DIALOG_EXE ROUNDS\n");
+                 "       wine_driver startup TAVRINO_EXE MIN_DIALOG_EXE ROUNDS\n"
+                 "       wine_driver startup-nts NTS_TAVRINO_EXE PLAIN_TAVRINO_EXE ROUNDS\n");
     return 2;
 }
 
@@ -667,7 +754,14 @@ int main(int argc, char** argv) {
         return RunIdle(argv[2], argv[3], static_cast<int>(std::min<long>(number, kMaxSeconds)));
     }
     if (command == "startup") {
-        return RunStartup(argv[2], argv[3], static_cast<int>(std::min<long>(number, kMaxRounds)));
+        const StartFloor floor{"7. Start-up, CreateProcess to main window visible (Wine)",
+                               kMinDialogProperty, "minimal dialog", nullptr};
+        return RunStartup(argv[2], argv[3], static_cast<int>(std::min<long>(number, kMaxRounds)),
+                          floor);
+    }
+    if (command == "startup-nts") {
+        return RunStartupNts(argv[2], argv[3],
+                             static_cast<int>(std::min<long>(number, kMaxRounds)));
     }
     return Usage();
 }
