@@ -479,115 +479,60 @@ TEST(SettingsEditor, ShowsPolicysValuesGreyedWithTheNoteAndNeverWritesThem) {
     EXPECT_FALSE(enabled(IDC_PROP_SERVER));
     EXPECT_TRUE(IsWindowVisible(note));
 
-    // Policy gone: nothing greyed, no note, the profile's own values; OK writes them.
+    // Policy turning NTS on, alone: the box checked and greyed though SNTP, with the note.
+    WriteMachineValue(kPolicyKey, "nts", "1");
     policy.Remove({"DefaultServer", "TimeOut", "Samples"}, window);
+    EXPECT_EQ(editor.Ask(IDC_PROP_NTS, BM_GETCHECK), BST_CHECKED);
+    EXPECT_FALSE(enabled(IDC_PROP_NTS));
+    EXPECT_TRUE(IsWindowVisible(note));
+
+    // Policy gone: nothing greyed, no note, the profile's own values; OK writes them.
+    policy.Remove({"nts"}, window);
     EXPECT_FALSE(IsWindowVisible(note));
     for (int id : locked) EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_TRUE(enabled(IDC_PROP_NTS));
     EXPECT_EQ(editor.Text(IDC_PROP_SERVER), "ntp.example.jp");
     EXPECT_EQ(editor.Text(IDC_PROP_SAMPLES), "2");
     editor.SetText(IDC_PROP_SERVER, L"127.0.0.1");
     editor.PostClick(IDOK);
     ASSERT_TRUE(main.WaitForExit(editor.Process()));
-    expectWritten("DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\nErrorRetry=1,4,30,0");
+    expectWritten("DefaultServer=127.0.0.1\r\nprotocol=SNTP\r\nTimeOut=5\r\nErrorRetry=1,4,30,0\r\n"
+                  "nts=0");  // the profile's own, never the policy's
 }
 
-// The NTS box beside the protocol: the user's while SNTP is chosen, greyed but kept for TIME
-// and DAYTIME, written as nts=1 or nts=0; while policy sets nts it shows the policy's value,
-// greyed whatever the protocol, and is never written. Its access key is its letter's only one.
-TEST(SettingsEditor, TheNtsBoxFollowsTheProtocolAndThePolicy) {
+// The NTS box: the user's for SNTP alone, kept and written for TIME and DAYTIME; a unique key.
+TEST(SettingsEditor, TheNtsBoxFollowsTheProtocolAndIsWritten) {
     NoticeWindow main;
     Editor editor(main);
     HWND window = editor.Window();
     ASSERT_NE(window, nullptr) << "no settings dialog";
-    const auto enabled = [window] { return IsWindowEnabled(GetDlgItem(window, IDC_PROP_NTS)) != 0; };
-    const auto checked = [&editor] { return editor.Ask(IDC_PROP_NTS, BM_GETCHECK) == BST_CHECKED; };
-    // A pick in the list as the user makes it: the list tells its dialog of the change.
-    const auto choose = [&editor, window](int protocol) {
+    EXPECT_EQ(editor.Text(IDC_PROP_NTS), "NTS で認証する(&V)");
+    for (int id : {IDC_PROP_NTS, IDC_PROP_REFERENCE, IDC_PROP_REFERENCE_HOURS})  // the moved ones
+        EXPECT_EQ(PlacementFault(window, id), "") << id;
+    std::map<wint_t, int> keys;
+    for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        const std::wstring text = Wide(WindowText(c));
+        const size_t at = text.find(L'&') + 1;  // 0 when there is none
+        if (at > 0 && at < text.size()) ++keys[towupper(text[at])];
+    }
+    for (const auto& [key, count] : keys) EXPECT_EQ(count, 1) << static_cast<char>(key);
+    editor.Click(IDC_PROP_NTS);  // open for the profile's SNTP
+    const HWND list = GetDlgItem(window, IDC_PROP_PROTOCOL);
+    const struct { int protocol; const char* name; bool open; } picks[] = {
+        {1, "time", false}, {2, "daytime", false}, {0, "SNTP", true}};
+    size_t notices = 1;
+    for (const auto& [protocol, name, open] : picks) {
+        SCOPED_TRACE(name);  // picked as a user picks: the list tells its dialog
         editor.Ask(IDC_PROP_PROTOCOL, CB_SETCURSEL, static_cast<WPARAM>(protocol));
         SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(IDC_PROP_PROTOCOL, CBN_SELCHANGE),
-                            reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_PROP_PROTOCOL)),
-                            SMTO_ABORTIFHUNG, kStepMs, nullptr);
-    };
-    size_t notices = 1;
-    const auto apply = [&] {
+                            reinterpret_cast<LPARAM>(list), SMTO_ABORTIFHUNG, kStepMs, nullptr);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(window, IDC_PROP_NTS)) != 0, open);
+        EXPECT_EQ(editor.Ask(IDC_PROP_NTS, BM_GETCHECK), BST_CHECKED);
         editor.Click(IDC_APPLY);
-        EXPECT_TRUE(main.WaitFor(++notices));
-        return EditedValues(editor.Profile());
-    };
-
-    EXPECT_EQ(editor.Text(IDC_PROP_NTS), "NTS で認証する(&V)");
-    for (int id : {IDC_PROP_NTS, IDC_PROP_PROTOCOL, IDC_PROP_TIMEOUT_UNIT, IDC_PROP_SAMPLES,
-                   IDC_PROP_REFERENCE, IDC_PROP_REFERENCE_HOURS, IDC_PROP_REFERENCE_UNIT}) {
-        EXPECT_EQ(PlacementFault(window, id), "") << id;
+        ASSERT_TRUE(main.WaitFor(++notices));
+        const auto written = EditedValues(editor.Profile());
+        EXPECT_EQ(written.at("protocol") + "," + written.at("nts"), name + std::string(",1"));
     }
-    std::map<wchar_t, int> accessKeys;
-    for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        wchar_t buffer[256] = {};
-        GetWindowTextW(c, buffer, 256);
-        const std::wstring text = buffer;
-        const size_t amp = text.find(L'&');
-        if (amp != std::wstring::npos && amp + 1 < text.size())
-            ++accessKeys[static_cast<wchar_t>(towupper(text[amp + 1]))];
-    }
-    for (const auto& [key, count] : accessKeys) EXPECT_EQ(count, 1) << static_cast<char>(key);
-    EXPECT_EQ(accessKeys.count(L'V'), 1u);
-
-    // The profile's SNTP, without nts: open and off. Checked, then each protocol in turn.
-    EXPECT_TRUE(enabled());
-    EXPECT_FALSE(checked());
-    editor.Click(IDC_PROP_NTS);
-    const struct {
-        int protocol;
-        bool open;
-        const char* name;
-    } picks[] = {{1, false, "time"}, {2, false, "daytime"}, {0, true, "SNTP"}};
-    for (const auto& pick : picks) {
-        SCOPED_TRACE(pick.name);
-        choose(pick.protocol);
-        EXPECT_EQ(enabled(), pick.open);
-        EXPECT_TRUE(checked());
-        const auto written = apply();
-        EXPECT_EQ(written.at("protocol"), pick.name);
-        EXPECT_EQ(written.at("nts"), "1");
-    }
-    editor.Click(IDC_PROP_NTS);
-    EXPECT_EQ(apply().at("nts"), "0");
-
-    // Policy turns NTS on: shown checked and greyed, even for SNTP; the profile keeps its 0.
-    struct PolicyNts {
-        PolicyNts() {
-            HKEY key = nullptr;
-            m_bKeyWasThere = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0,
-                                           KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS;
-            if (key) RegCloseKey(key);
-            WriteMachineValue(kPolicyKey, "nts", "1");
-        }
-        ~PolicyNts() {
-            WriteMachineValue(kPolicyKey, "nts", "");
-            if (!m_bKeyWasThere) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
-        }
-        bool m_bKeyWasThere = false;
-    };
-    const auto policyChanged = [window] {
-        SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"),
-                            SMTO_ABORTIFHUNG, kStepMs, nullptr);
-    };
-    {
-        const PolicyNts policy;
-        policyChanged();
-        EXPECT_TRUE(checked());
-        EXPECT_FALSE(enabled());
-        EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, IDC_POLICY_NOTE)));
-        choose(1);
-        choose(0);
-        EXPECT_FALSE(enabled());
-        EXPECT_EQ(apply().at("nts"), "0");
-    }
-    policyChanged();
-    EXPECT_TRUE(enabled());
-    EXPECT_FALSE(checked());
-    editor.PostClick(IDCANCEL);
-    EXPECT_TRUE(main.WaitForExit(editor.Process()));
 }
 
 }  // namespace

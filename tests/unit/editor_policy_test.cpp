@@ -64,7 +64,7 @@ TEST(EditorPolicy, AKeyThatPolicySetsKeepsThePolicysValueAndIsNotWritten) {
     const ProfileSettings users = Settings(
         "DefaultServer=user.example.jp protocol=daytime TimeOut=20 ServerReferenceTime=1,3 "
         "CurrentTimeDisplay=0,1,0 ErrorRetry=0,2,7,1 AdjustAt=0,23:10 "
-        "FallbackServers=u.example.jp Samples=2 MaxCorrection=0");
+        "FallbackServers=u.example.jp Samples=2 MaxCorrection=0 nts=1");
     SettingsForm bad;  // the protocol TIME, every check box off
     bad.server = "bad name";
     bad.timeOut = "0";
@@ -122,29 +122,14 @@ TEST(EditorForm, FallbackSamplesAndLimitAreCheckedAndWrittenAsTheReaderReadsThem
     }
 }
 
-// The NTS check box by the protocol chosen (list index, -1 none) and the policy: the user's
-// only for SNTP while policy leaves nts alone; the choice itself is written either way.
+// The NTS box is the user's only for SNTP (list index; -1 none) while policy leaves nts
+// alone; a protocol policy sets leaves it to the list's choice.
 TEST(EditorForm, NtsIsTheUsersChoiceOnlyForSntpAndWithoutPolicy) {
-    const struct {
-        int protocol;
-        const char* policy;
-        bool enabled;
-    } rows[] = {
-        {0, "", true},          {1, "", false},           {2, "", false},
-        {-1, "", false},        {0, "nts=0", false},      {0, "nts=1", false},
-        {0, "protocol=time", true},  // the list shows what is chosen; nts is still the user's
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(NtsChoiceEnabled(row.protocol, Texts(row.policy)), row.enabled)
-            << row.protocol << " " << row.policy;
-    }
-    const ProfileSettings loaded = Settings("DefaultServer=a protocol=time nts=1");
-    SettingsForm form = FormFromSettings(loaded);
-    EXPECT_EQ(form.nts, 1);
-    form.nts = 0;
-    ProfileSettings saved;
-    ASSERT_EQ(SettingsFromForm(form, loaded, &saved).control, 0);
-    EXPECT_EQ(Written(Entries(saved))["nts"], "0");
+    const std::tuple<int, const char*, bool> rows[] = {
+        {0, "", true},       {1, "", false},      {2, "", false}, {-1, "", false},
+        {0, "nts=0", false}, {0, "nts=1", false}, {0, "protocol=time", true}};
+    for (const auto& [protocol, policy, enabled] : rows)
+        EXPECT_EQ(NtsChoiceEnabled(protocol, Texts(policy)), enabled) << protocol << " " << policy;
 }
 
 TEST(EditorPolicy, TheSnapshotHoldsTheEditorsKeysThatPolicySets) {

