@@ -590,7 +590,10 @@ ScopedSocket ConnectAny(QueryRequest* request, const addrinfo* next,
         }
         for (auto it = ready.rbegin(); it != ready.rend(); ++it) {
             const int error = net::ConnectError(probes[*it].socket.Get());
-            if (error == 0) return probes.Take(*it);
+            // A reset is what a connection that was made and then dropped leaves (a
+            // refused one says so): connected, and the receive finds the server gone,
+            // whether or not the reset came before this look at the socket.
+            if (error == 0 || error == WSAECONNRESET) return probes.Take(*it);
             failure = {kStageConnect, error};
             probes.Close(*it);
         }

@@ -366,7 +366,12 @@ int ConnectError(SOCKET s) {
     socket.connectEnded = false;
     static const int kCodes[] = {WSAECONNREFUSED, WSAETIMEDOUT, WSAEHOSTUNREACH,
                                  WSAENETUNREACH,  WSAECONNRESET};
-    if (input->ConsumeIntegralInRange(0, 2) != 0) return Pick(kCodes);
+    if (input->ConsumeIntegralInRange(0, 2) != 0) {
+        const int code = Pick(kCodes);
+        // A reset comes only to a connection that was made.
+        socket.connected = code == WSAECONNRESET;
+        return code;
+    }
     socket.connected = true;
     return 0;
 }
