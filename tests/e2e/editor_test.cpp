@@ -83,7 +83,7 @@ class ScopedPolicy {
         WriteMachineValue(kPolicyKey, "protocol", "daytime");
     }
     ~ScopedPolicy() {
-        Remove({"DefaultServer", "protocol", "TimeOut", "Samples"}, nullptr);
+        Remove({"DefaultServer", "protocol", "TimeOut", "Samples", "nts"}, nullptr);
         RegCloseKey(m_key);
         if (m_made == REG_CREATED_NEW_KEY)
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, KEY_WOW64_64KEY, 0);
