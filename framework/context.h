@@ -1,16 +1,19 @@
 // The seams of the program, bound together in one small context: the PC clock, the
-// message boxes and the beep, the way a query is run, the packet trace and (on
-// Windows) the listing of dial-up connections. WinMain binds the real parts; a test
-// binds its fakes in one line and its scope puts the previous context back:
+// message boxes and the beep, the way a query is run, the packet trace, the NTS
+// client and (on Windows) the listing of dial-up connections. WinMain binds the real
+// parts; a test binds its fakes in one line and its scope puts the previous context
+// back:
 //
 //     ScopedContext seams(CurrentContext().With(&fakeClock).With(&RecordMessage));
 //
 // An unset seam means the plain default: the platform clock, messages on standard
 // error, the platform's beep (none in the native build), the exchange run on the
-// calling thread, no packet trace, and RasEnumConnectionsA.
+// calling thread, no packet trace, no NTS (an NTS query fails as unavailable), and
+// RasEnumConnectionsA.
 //
-// The framework only carries the query runner and the trace; their types belong to
-// the engine, which declares them (engine/query_request.h).
+// The framework only carries the query runner, the trace and the NTS client; their
+// types belong to the engine, which declares them (engine/query_request.h,
+// engine/nts_client.h).
 #pragma once
 
 #include "framework/cstring.h"
