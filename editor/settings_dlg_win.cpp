@@ -40,19 +40,8 @@ BEGIN_MESSAGE_MAP(CSettingsDlg)
     ON_COMMAND(IDC_APPLY, OnApply)
     ON_MESSAGE(WM_EDITOR_STARTED, OnStarted)
     ON_WM_SETTINGCHANGE()
+    ON_CBN_SELCHANGE(IDC_PROP_PROTOCOL, ShowNtsChoice)
 END_MESSAGE_MAP()
-
-bool CSettingsDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                             MessageReply* reply) {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDC_PROP_PROTOCOL &&
-        HIWORD(wParam) == CBN_SELCHANGE) {
-        ShowNtsChoice();
-        *result = 0;
-        *reply = MessageReply::kDefault;
-        return true;
-    }
-    return DispatchMessageMap(this, messageMap, message, wParam, lParam, result, reply);
-}
 
 CSettingsDlg::CSettingsDlg(CWinApp& app, HWND mainWindow)
     : CDialog(IDD_PROPERTY), m_app(app), m_hMainWnd(mainWindow) {}

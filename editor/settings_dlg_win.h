@@ -59,11 +59,5 @@ class CSettingsDlg : public CDialog {
     SettingsForm m_form;
     bool m_bEnding = false;  // the user has ended the dialog
 
-    // The message map as DECLARE_MESSAGE_MAP makes it, and besides it the protocol list's
-    // change of choice, a notification that the map's commands do not take.
-  protected:
-    using ThisClass = CSettingsDlg;
-    static const MessageMapEntry<CSettingsDlg> messageMap[];
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                   MessageReply* reply) override;
+    DECLARE_MESSAGE_MAP(CSettingsDlg)
 };

@@ -14,12 +14,14 @@
 //         ON_WM_PAINT()                  void OnPaint()
 //         ON_WM_QUERYDRAGICON()          HCURSOR OnQueryDragIcon()
 //         ON_COMMAND(IDC_CHECK, OnCheck) void OnCheck()
+//         ON_CBN_SELCHANGE(IDC_LIST, f)  void f()
 //         ON_MESSAGE(WM_QUERY_DONE, f)   LRESULT f(WPARAM, LPARAM)
 //     END_MESSAGE_MAP()
 //
 // The entry also fixes how the dialog procedure answers once the handler has run
 // (MessageReply): the first five keep the dialog manager's default handling as well.
-// ON_COMMAND takes a click, a menu item or an accelerator; ON_MESSAGE the program's
+// ON_COMMAND takes a click, a menu item or an accelerator; ON_CBN_SELCHANGE a combo
+// box's change of choice; ON_MESSAGE the program's
 // own messages (WM_USER and above) only. The dialog object is attached to its window
 // at WM_INITDIALOG: messages before that, WM_CREATE among them, never reach the map.
 #pragma once
@@ -127,7 +129,8 @@ class CDialog {
 template <class T>
 struct MessageMapEntry {
     UINT message;
-    UINT id;  // for WM_COMMAND the command's id; 0 otherwise
+    UINT id;  // for WM_COMMAND the command's id, or a control's id and notification
+              // as WM_COMMAND's wParam has them; 0 otherwise
     MessageReply reply;
     LRESULT (*thunk)(T& dialog, WPARAM wParam, LPARAM lParam);
 };
@@ -206,7 +209,9 @@ struct MessageThunks {
 
 // WM_COMMAND for the entry's id as a command: a button's click, or a menu item or
 // an accelerator (no control). Other notifications of the control are not commands.
+// An entry that names a notification as well takes that one from the control only.
 inline bool IsCommandFor(UINT id, WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(id) != 0) return lParam != 0 && static_cast<UINT>(wParam & 0xFFFFFFFFu) == id;
     if (LOWORD(wParam) != id) return false;
     UINT code = HIWORD(wParam);
     const UINT kAccelerator = 1;  // the code of a command from an accelerator
@@ -256,14 +261,13 @@ constexpr UINT PrivateMessage() {
 #define ON_WM_TIMECHANGE() \
     TAVRINO_MAP_ENTRY(WM_TIMECHANGE, 0, MessageReply::kDefault, Plain, OnTimeChange)
 // The power event (PBT_...) only; the system's own answer follows.
-#define ON_WM_POWERBROADCAST()                                                          \
+#define ON_WM_POWERBROADCAST()                                                      \
     TAVRINO_MAP_ENTRY(WM_POWERBROADCAST, 0, MessageReply::kDefault, PowerBroadcast, \
                       OnPowerBroadcast)
 // A change of the system's settings: the flag and the area's name (null when none),
 // "Policy" when Group Policy has been applied again.
-#define ON_WM_SETTINGCHANGE()                                                          \
-    TAVRINO_MAP_ENTRY(WM_SETTINGCHANGE, 0, MessageReply::kDefault, SettingChange, \
-                      OnSettingChange)
+#define ON_WM_SETTINGCHANGE() \
+    TAVRINO_MAP_ENTRY(WM_SETTINGCHANGE, 0, MessageReply::kDefault, SettingChange, OnSettingChange)
 // A close request that the handler answers itself: the dialog manager would turn it
 // into IDCANCEL.
 #define ON_WM_CLOSE() TAVRINO_MAP_ENTRY(WM_CLOSE, 0, MessageReply::kResult, Plain, OnClose)
@@ -274,6 +278,9 @@ constexpr UINT PrivateMessage() {
     TAVRINO_MAP_ENTRY(WM_QUERYDRAGICON, 0, MessageReply::kDirect, QueryDragIcon, OnQueryDragIcon)
 #define ON_COMMAND(id, handler) \
     TAVRINO_MAP_ENTRY(WM_COMMAND, id, MessageReply::kResult, Plain, handler)
+#define ON_CBN_SELCHANGE(id, handler)                                               \
+    TAVRINO_MAP_ENTRY(WM_COMMAND, static_cast<UINT>(MAKELONG((id), CBN_SELCHANGE)), \
+                      MessageReply::kResult, Plain, handler)
 #define ON_MESSAGE(message, handler) \
     TAVRINO_MAP_ENTRY(PrivateMessage<(message)>(), 0, MessageReply::kResult, Message, handler)
 #define END_MESSAGE_MAP()                    \

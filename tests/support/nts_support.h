@@ -18,24 +18,25 @@
 #include <wincrypt.h>
 #endif
 
-// A file of a folder that the harness names in an environment variable, as this
-// process opens it; empty when the variable is not set.
-inline std::string HarnessPath(const char* variable, const std::string& file) {
-    const char* folder = std::getenv(variable);
-    std::string path = folder ? std::string(folder) + "/" + file : std::string();
+// A Unix path of the harness as this process opens it: under Wine, on drive Z:.
+inline std::string LocalPath(std::string path) {
 #ifdef _WIN32
-    // The harness's Unix path, as Wine shows it.
     for (char& c : path) c = c == '/' ? '\\' : c;
     if (!path.empty()) path = "Z:" + path;
 #endif
     return path;
 }
 
+// A file of a folder that the harness names in an environment variable, as this
+// process opens it; empty when the variable is not set.
+inline std::string HarnessPath(const char* variable, const std::string& file) {
+    const char* folder = std::getenv(variable);
+    return LocalPath(folder ? std::string(folder) + "/" + file : std::string());
+}
+
 #ifdef _WIN32
 inline const NtsBackend* TestNtsBackend() {
-    std::string path = TAVRINO_NTS_DLL;
-    for (char& c : path) c = c == '/' ? '\\' : c;
-    HMODULE dll = LoadLibraryA(("Z:" + path).c_str());
+    HMODULE dll = LoadLibraryA(LocalPath(TAVRINO_NTS_DLL).c_str());
     const auto entry = reinterpret_cast<NtsBackendEntry>(
         reinterpret_cast<void (*)()>(GetProcAddress(dll, TAVRINO_NTS_BACKEND_EXPORT)));
     return entry ? entry() : nullptr;
